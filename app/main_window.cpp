@@ -1,0 +1,153 @@
+#include "app/main_window.h"
+
+#include "app/ui_state.h"
+#include "engine/erase_types.h"
+#include "jobs/job_report.h"
+#include "os/os_seam.h"
+#include "ui/control_ids.h"
+#include "ui/handlers.h"
+
+#include <commctrl.h>
+#include <ole2.h>
+
+const wchar_t kMainWindowClass[] = L"TarnwickForensicsEraserWnd";
+const wchar_t kMainWindowTitle[] = L"Tarnwick File Eraser";
+
+UiState ui;
+std::thread workerThread;
+bool closeAfterJob = false;
+
+namespace {
+
+// Fixed size: no maximise box and no sizing border.
+constexpr DWORD kMainWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr int kClientWidth = 800;
+constexpr int kClientHeight = 444;
+const wchar_t kHomePage[] = L"https://www.tarnwick.example/file-eraser/";
+
+// Returns the menu bar: File, Tools, Information.
+HMENU BuildMenuBar()
+{
+    HMENU bar = CreateMenu();
+    HMENU file = CreatePopupMenu();
+    AppendMenuW(file, MF_STRING, IDM_EXIT, L"Exit");
+    HMENU tools = CreatePopupMenu();
+    AppendMenuW(tools, MF_STRING, IDM_WIPE_FREE_SPACE, L"Wipe Free Space...");
+    HMENU information = CreatePopupMenu();
+    AppendMenuW(information, MF_STRING, IDM_ABOUT, L"About Tarnwick File Eraser");
+    AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"File");
+    AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(tools), L"Tools");
+    AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(information), L"Information");
+    return bar;
+}
+
+void OnDestroy()
+{
+    if (ui.dialogFont) {
+        DeleteObject(ui.dialogFont);
+        ui.dialogFont = nullptr;
+    }
+    PostQuitMessage(0);
+}
+
+// Closing while a job runs only asks it to stop and hides the window: the
+// worker may be blocked in a send to this thread, so we must not wait for it
+// here. WM_APP_FINISHED destroys the window once the job has ended.
+void OnClose(HWND window)
+{
+    if (!workerThread.joinable() || closeAfterJob) {
+        DestroyWindow(window);
+        return;
+    }
+    stopRequested.exchange(1);
+    closeAfterJob = true;
+    ShowWindow(window, SW_HIDE);
+}
+
+void OnCommand(HWND window, int id)
+{
+    switch (id) {
+    case IDC_START: OnStartErase(); break;
+    case IDC_CANCEL: OnCancel(); break;
+    case IDM_EXIT: SendMessageW(window, WM_CLOSE, 0, 0); break;
+    case IDM_ABOUT: os.ShellExecuteW(nullptr, L"open", kHomePage, nullptr, nullptr, SW_SHOWNORMAL); break;
+    case IDM_WIPE_FREE_SPACE: OnWipeFreeSpace(); break;
+    default: break;  // ids that IsDialogMessageW generates, among others
+    }
+}
+
+}  // namespace
+
+bool InitApplication(HINSTANCE instance)
+{
+    ui.instance = instance;
+    INITCOMMONCONTROLSEX controls = {sizeof(controls),
+                                     ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    OleInitialize(nullptr);
+
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    windowClass.hIconSm = LoadIconW(nullptr, IDI_APPLICATION);
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kMainWindowClass;
+    return RegisterClassExW(&windowClass) != 0;
+}
+
+HWND CreateMainWindow(int showCommand)
+{
+    RECT frame = {0, 0, kClientWidth, kClientHeight};
+    AdjustWindowRect(&frame, kMainWindowStyle, TRUE);
+    HWND window = CreateWindowExW(WS_EX_ACCEPTFILES, kMainWindowClass, kMainWindowTitle, kMainWindowStyle,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+                                  frame.bottom - frame.top, nullptr, BuildMenuBar(), ui.instance, nullptr);
+    mainWindow = window;
+    if (!window)
+        return nullptr;
+    ShowWindow(window, showCommand);
+    UpdateWindow(window);
+    return window;
+}
+
+int RunMessageLoop(HWND window)
+{
+    MSG message = {};
+    while (GetMessageW(&message, nullptr, 0, 0)) {
+        if (!IsDialogMessageW(window, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}
+
+void ShutdownApplication()
+{
+    // The window is gone, so a report the worker still sends fails at once
+    // instead of waiting for us: joining cannot deadlock here.
+    if (workerThread.joinable()) {
+        stopRequested.exchange(1);
+        workerThread.join();
+    }
+    OleUninitialize();
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE: OnCreate(window); return 0;
+    case WM_DESTROY: OnDestroy(); return 0;
+    case WM_CLOSE: OnClose(window); return 0;
+    case WM_COMMAND: OnCommand(window, LOWORD(wParam)); return 0;
+    case WM_DROPFILES: OnDropFiles(reinterpret_cast<HDROP>(wParam)); return 0;
+    case WM_APP_PROGRESS: OnAppProgress(wParam, lParam); return 0;
+    case WM_APP_STATUS: OnAppStatus(wParam, lParam); return 0;
+    case WM_APP_FINISHED: OnAppFinished(wParam); return 0;
+    default: return DefWindowProcW(window, message, wParam, lParam);
+    }
+}

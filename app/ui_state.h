@@ -1,0 +1,27 @@
+// The user-interface state of the process, owned by the user-interface thread.
+#pragma once
+
+#include <windows.h>
+#include <thread>
+
+struct UiState {
+    HINSTANCE instance = nullptr;
+    HFONT dialogFont = nullptr;
+    HWND fileList = nullptr;
+    HWND statusLine = nullptr;
+    HWND progressBar = nullptr;
+    HWND methodGroup = nullptr;
+    HWND methodCombo = nullptr;
+    HWND verifyCheck = nullptr;
+    HWND startButton = nullptr;
+    HWND cancelButton = nullptr;
+};
+
+extern UiState ui;
+
+// The single worker thread: joinable from a job's start until its
+// WM_APP_FINISHED has been handled.
+extern std::thread workerThread;
+
+// Set when the user closed the window while a job ran; never cleared.
+extern bool closeAfterJob;

@@ -1,0 +1,43 @@
+// One overwrite pass, the per-file random stream, and the routine that turns
+// a pass into bytes chunk by chunk.
+#pragma once
+
+#include "engine/erase_types.h"
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+enum class PassKind : uint32_t {
+    FixedByte = 0,
+    Pattern = 1,
+    Random = 2,
+};
+
+struct PassSpec {
+    PassKind kind = PassKind::FixedByte;
+    uint8_t value = 0;             // the byte of a FixedByte pass
+    std::vector<uint8_t> pattern;  // the bytes of a Pattern pass
+};
+
+using PassList = std::vector<PassSpec>;
+
+// The random stream of one file: MT19937-64, a plain value that can be copied
+// as a snapshot.
+using EraseRng = std::mt19937_64;
+
+// Maps one engine output to one byte over 0..255: its top eight bits, so no
+// output is ever rejected and every random byte costs exactly one output.
+struct ByteDistribution {
+    uint8_t operator()(EraseRng& rng) const { return static_cast<uint8_t>(rng() >> 56); }
+};
+
+// Seeds `rng` from 8 little-endian bytes of the system's preferred
+// cryptographic generator. Returns false, leaving `rng` as it was, when the
+// generator fails.
+bool SeedEraseRng(EraseRng& rng);
+
+// Writes exactly `count` bytes of `pass` into `dest`, carrying the pattern
+// cursor and the engine on from the previous chunk. Cannot fail.
+void FillPassBuffer(uint8_t* dest, uint64_t count, const PassSpec& pass, uint64_t& cursor,
+                    EraseRng& rng, const ByteDistribution& dist);

@@ -1,0 +1,31 @@
+// The nine overwrite methods and the table that the window and jobs choose from.
+#pragma once
+
+#include "engine/erase_types.h"
+
+#include <cstdint>
+
+using EraseMethodFn = EraseResult (*)(const wchar_t* path, ProgressFn progress, LogFn log,
+                                      void* context, const StopFlag* stop, bool keepName);
+
+struct EraseMethod {
+    const wchar_t* displayName;
+    EraseMethodFn run;
+};
+
+constexpr int kEraseMethodCount = 9;
+extern const EraseMethod EraseMethodTable[kEraseMethodCount];
+
+// Returns the method for a combo-box selection: the index is read as unsigned,
+// and anything above 8 (including -1, no selection) selects row 0.
+const EraseMethod& SelectEraseMethod(intptr_t comboIndex);
+
+EraseResult EraseRandom(const wchar_t*, ProgressFn, LogFn, void*, const StopFlag*, bool);
+EraseResult EraseZeroFill(const wchar_t*, ProgressFn, LogFn, void*, const StopFlag*, bool);
+EraseResult EraseGost(const wchar_t*, ProgressFn, LogFn, void*, const StopFlag*, bool);
+EraseResult EraseDod3Pass(const wchar_t*, ProgressFn, LogFn, void*, const StopFlag*, bool);
+EraseResult EraseDodEce7Pass(const wchar_t*, ProgressFn, LogFn, void*, const StopFlag*, bool);
+EraseResult EraseHmgIs5(const wchar_t*, ProgressFn, LogFn, void*, const StopFlag*, bool);
+EraseResult EraseSchneier(const wchar_t*, ProgressFn, LogFn, void*, const StopFlag*, bool);
+EraseResult EraseBsiVsitr(const wchar_t*, ProgressFn, LogFn, void*, const StopFlag*, bool);
+EraseResult EraseGutmann(const wchar_t*, ProgressFn, LogFn, void*, const StopFlag*, bool);

@@ -1,0 +1,58 @@
+#include "os/os_seam.h"
+
+#include <malloc.h>
+
+namespace {
+
+void* __cdecl AlignedAllocReal(size_t size, size_t alignment)
+{
+    return _aligned_malloc(size, alignment);
+}
+
+void __cdecl AlignedFreeReal(void* block)
+{
+    _aligned_free(block);
+}
+
+const OsCalls realCalls = {
+    ::CreateFileW,
+    ::CloseHandle,
+    ::ReadFile,
+    ::WriteFile,
+    ::FlushFileBuffers,
+    ::GetFileSizeEx,
+    ::SetFilePointerEx,
+    ::SetEndOfFile,
+    ::GetFileInformationByHandle,
+    ::DeviceIoControl,
+    ::GetFileAttributesW,
+    ::SetFileAttributesW,
+    ::DeleteFileW,
+    ::MoveFileW,
+    ::RemoveDirectoryW,
+    ::FindFirstFileW,
+    ::FindNextFileW,
+    ::FindFirstStreamW,
+    ::FindNextStreamW,
+    ::FindClose,
+    ::GetVolumePathNameW,
+    ::GetDiskFreeSpaceW,
+    ::GetDiskFreeSpaceExW,
+    ::BCryptGenRandom,
+    AlignedAllocReal,
+    AlignedFreeReal,
+    ::MessageBoxW,
+    ::SHBrowseForFolderW,
+    ::SHGetPathFromIDListW,
+    ::CoTaskMemFree,
+    ::ShellExecuteW,
+};
+
+}  // namespace
+
+OsCalls os = realCalls;
+
+const OsCalls& RealOsCalls()
+{
+    return realCalls;
+}

@@ -1,0 +1,63 @@
+// The one door through which the program reaches the operating-system calls
+// that a test needs to fake or observe.
+//
+// `os` holds the real Win32 functions by default. Code calls them as
+// `os.CreateFileW(...)`, so it still reads like plain Win32. A test may replace
+// entries (see tests/support/fake_os.h) and must put the real table back
+// before it ends. The table is read without a lock: change it only while no
+// worker thread runs.
+#pragma once
+
+#include <windows.h>
+#include <bcrypt.h>
+#include <shlobj.h>
+#include <cstddef>
+
+struct OsCalls {
+    // Files and handles.
+    HANDLE(WINAPI* CreateFileW)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    BOOL(WINAPI* CloseHandle)(HANDLE);
+    BOOL(WINAPI* ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL(WINAPI* WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL(WINAPI* FlushFileBuffers)(HANDLE);
+    BOOL(WINAPI* GetFileSizeEx)(HANDLE, PLARGE_INTEGER);
+    BOOL(WINAPI* SetFilePointerEx)(HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD);
+    BOOL(WINAPI* SetEndOfFile)(HANDLE);
+    BOOL(WINAPI* GetFileInformationByHandle)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
+    BOOL(WINAPI* DeviceIoControl)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+
+    // Names in the file system.
+    DWORD(WINAPI* GetFileAttributesW)(LPCWSTR);
+    BOOL(WINAPI* SetFileAttributesW)(LPCWSTR, DWORD);
+    BOOL(WINAPI* DeleteFileW)(LPCWSTR);
+    BOOL(WINAPI* MoveFileW)(LPCWSTR, LPCWSTR);
+    BOOL(WINAPI* RemoveDirectoryW)(LPCWSTR);
+    HANDLE(WINAPI* FindFirstFileW)(LPCWSTR, LPWIN32_FIND_DATAW);
+    BOOL(WINAPI* FindNextFileW)(HANDLE, LPWIN32_FIND_DATAW);
+    HANDLE(WINAPI* FindFirstStreamW)(LPCWSTR, STREAM_INFO_LEVELS, LPVOID, DWORD);
+    BOOL(WINAPI* FindNextStreamW)(HANDLE, LPVOID);
+    BOOL(WINAPI* FindClose)(HANDLE);
+
+    // Volumes.
+    BOOL(WINAPI* GetVolumePathNameW)(LPCWSTR, LPWSTR, DWORD);
+    BOOL(WINAPI* GetDiskFreeSpaceW)(LPCWSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD);
+    BOOL(WINAPI* GetDiskFreeSpaceExW)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+
+    // Randomness and memory.
+    NTSTATUS(WINAPI* BCryptGenRandom)(BCRYPT_ALG_HANDLE, PUCHAR, ULONG, ULONG);
+    void*(__cdecl* AlignedAlloc)(size_t size, size_t alignment);
+    void(__cdecl* AlignedFree)(void* block);
+
+    // Dialogs and the shell.
+    int(WINAPI* MessageBoxW)(HWND, LPCWSTR, LPCWSTR, UINT);
+    PIDLIST_ABSOLUTE(WINAPI* SHBrowseForFolderW)(LPBROWSEINFOW);
+    BOOL(WINAPI* SHGetPathFromIDListW)(PCIDLIST_ABSOLUTE, LPWSTR);
+    void(WINAPI* CoTaskMemFree)(LPVOID);
+    HINSTANCE(WINAPI* ShellExecuteW)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+};
+
+// The table the program calls through.
+extern OsCalls os;
+
+// Returns the table of real functions, for tests that wrap them.
+const OsCalls& RealOsCalls();

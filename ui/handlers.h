@@ -1,0 +1,13 @@
+// The window's message and command handlers that live in ui/.
+#pragma once
+
+#include <windows.h>
+
+void OnCreate(HWND window);                       // controls and file list
+void OnDropFiles(HDROP drop);                     // file list
+void OnStartErase();                              // Start command
+void OnCancel();                                  // Cancel command
+void OnWipeFreeSpace();                           // Wipe Free Space command
+void OnAppProgress(WPARAM percent, LPARAM row);   // WM_APP_PROGRESS
+void OnAppStatus(WPARAM row, LPARAM text);        // WM_APP_STATUS
+void OnAppFinished(WPARAM outcome);               // WM_APP_FINISHED
