@@ -29,3 +29,21 @@ EraseResult EraseHmgIs5(const wchar_t*, ProgressFn, LogFn, void*, const StopFlag
 EraseResult EraseSchneier(const wchar_t*, ProgressFn, LogFn, void*, const StopFlag*, bool);
 EraseResult EraseBsiVsitr(const wchar_t*, ProgressFn, LogFn, void*, const StopFlag*, bool);
 EraseResult EraseGutmann(const wchar_t*, ProgressFn, LogFn, void*, const StopFlag*, bool);
+
+// Fills `dest` with `count` bytes from the system's preferred cryptographic
+// generator in one request. Returns false when the generator fails; `dest`
+// may then hold anything.
+bool DrawMethodBytes(uint8_t* dest, uint32_t count);
+
+// One patterned pass of the Gutmann method: one byte (written as a FixedByte
+// pass) or three (written cyclically as a Pattern pass).
+struct GutmannSequence {
+    uint8_t length;
+    uint8_t bytes[3];
+};
+
+constexpr int kGutmannPatternCount = 27;
+
+// The 27 patterned passes in the published table's order, which is also the
+// starting order of the shuffle.
+extern const GutmannSequence GutmannPatterns[kGutmannPatternCount];
