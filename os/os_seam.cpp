@@ -1,6 +1,8 @@
 #include "os/os_seam.h"
 
 #include <malloc.h>
+#include <system_error>
+#include <utility>
 
 namespace {
 
@@ -12,6 +14,16 @@ void* __cdecl AlignedAllocReal(size_t size, size_t alignment)
 void __cdecl AlignedFreeReal(void* block)
 {
     _aligned_free(block);
+}
+
+bool StartThreadReal(std::function<void()> body, std::thread* thread)
+{
+    try {
+        *thread = std::thread(std::move(body));
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
 }
 
 const OsCalls realCalls = {
@@ -46,6 +58,7 @@ const OsCalls realCalls = {
     ::SHGetPathFromIDListW,
     ::CoTaskMemFree,
     ::ShellExecuteW,
+    StartThreadReal,
 };
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <bcrypt.h>
 #include <shlobj.h>
 #include <cstddef>
+#include <functional>
+#include <thread>
 
 struct OsCalls {
     // Files and handles.
@@ -54,6 +56,11 @@ struct OsCalls {
     BOOL(WINAPI* SHGetPathFromIDListW)(PCIDLIST_ABSOLUTE, LPWSTR);
     void(WINAPI* CoTaskMemFree)(LPVOID);
     HINSTANCE(WINAPI* ShellExecuteW)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+
+    // Threads. Starts `body` on a new thread held by `thread`, which must be
+    // empty. Returns false, with `thread` left empty and `body` dropped, when the
+    // system cannot create the thread (std::thread throws std::system_error).
+    bool (*StartThread)(std::function<void()> body, std::thread* thread);
 };
 
 // The table the program calls through.
