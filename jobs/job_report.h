@@ -29,3 +29,17 @@ intptr_t ReportProgress(int32_t percent, void* context);
 
 // Sends WM_APP_STATUS to the context's window; returns what SendMessageW returns.
 intptr_t ReportMessage(const wchar_t* text, void* context);
+
+// Sends a job's own text (an item's status word, a wipe message) to the main
+// window for `row` (-1: the status line only) and waits until it is shown.
+// Returns what SendMessageW returns.
+intptr_t SendJobStatus(int32_t row, const wchar_t* text);
+
+// Returns the outcome a job ends with: Canceled whenever stopRequested is set
+// (a stop wins over a failure that it may have caused), else Failed when
+// `failed`, else Completed.
+JobOutcome JobOutcomeOf(bool failed);
+
+// Posts the job's one and only WM_APP_FINISHED to the main window; the job
+// must send nothing after it. Returns false when the post failed.
+bool PostJobOutcome(JobOutcome outcome);

@@ -13,6 +13,12 @@ struct EraseItem {
     std::wstring path;
 };
 
+// Returns the word a list row shows once the erase job is done with its item:
+// "Done", "Canceled", "Verify Failed", "Open Failed", "Write Failed",
+// "Delete Failed", "Refused", or "Error" for Error and any unknown value.
+// The text is a constant that outlives every job.
+const wchar_t* ItemStatus(EraseResult result);
+
 // Erases `items` in order with `method`, then removes `folders` after a clean
 // run. Reports through WM_APP_STATUS and posts WM_APP_FINISHED exactly once.
 void FileEraseJob(EraseMethodFn method, std::vector<EraseItem> items, std::vector<std::wstring> folders);
