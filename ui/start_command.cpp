@@ -1,0 +1,106 @@
+// The Start and Cancel commands.
+#include "app/ui_state.h"
+#include "engine/erase_types.h"
+#include "jobs/job_report.h"
+#include "jobs/jobs.h"
+#include "os/os_seam.h"
+#include "ui/file_list.h"
+#include "ui/handlers.h"
+#include "ui/job_start.h"
+
+#include <commctrl.h>
+#include <map>
+#include <utility>
+
+namespace {
+
+const wchar_t kSsdWarning[] =
+    L"Warning: one or more files are on a drive reported as SSD-like.\n"
+    L"(Detection is heuristic, based on the storage \"seek penalty\" hint; false positives are possible.)\n\n"
+    L"On SSDs, wear leveling can leave residual data in physical cells even after host-side overwrite. "
+    L"For stronger assurance, use ATA/NVMe Sanitize, or full-drive encryption (e.g. BitLocker) with key "
+    L"destruction.\n\nProceed with overwrite anyway?";
+
+// Returns one item per list row whose item data names an entry of
+// droppedFiles, in row order; rows that do not are left out.
+std::vector<EraseItem> CollectEraseItems(int rowCount)
+{
+    std::vector<EraseItem> items;
+    for (int row = 0; row < rowCount; ++row) {
+        LVITEMW item = {};
+        item.mask = LVIF_PARAM;
+        item.iItem = row;
+        if (!SendMessageW(ui.fileList, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)))
+            continue;
+        if (item.lParam < 0 || static_cast<size_t>(item.lParam) >= droppedFiles.size())
+            continue;
+        items.push_back({row, droppedFiles[item.lParam]});
+    }
+    return items;
+}
+
+// Returns true when an item lies on a volume that reports no seek penalty.
+// Each volume is probed at most once; an item whose volume cannot be found
+// is not considered.
+bool AnyItemOnSsdLikeVolume(const std::vector<EraseItem>& items)
+{
+    std::map<std::wstring, bool> volumeSeekCache;
+    for (const EraseItem& item : items) {
+        wchar_t volume[MAX_PATH];
+        if (!os.GetVolumePathNameW(item.path.c_str(), volume, MAX_PATH))
+            continue;
+        auto known = volumeSeekCache.find(volume);
+        bool noSeekPenalty = known != volumeSeekCache.end()
+                                 ? known->second
+                                 : (volumeSeekCache[volume] = HasNoSeekPenalty(item.path.c_str()));
+        if (noSeekPenalty)
+            return true;
+    }
+    return false;
+}
+
+// Returns true when the user answered OK to the one question before an
+// erase: the SSD warning when it applies, else the plain confirmation.
+bool UserConfirmsErase(bool ssdLike)
+{
+    UINT style = MB_OKCANCEL | MB_ICONEXCLAMATION;
+    int answer = ssdLike ? os.MessageBoxW(mainWindow, kSsdWarning, L"SSD Warning", style)
+                         : os.MessageBoxW(mainWindow, L"Overwrite and delete the selected files?",
+                                          L"Confirmation", style);
+    return answer == IDOK;
+}
+
+}  // namespace
+
+void OnStartErase()
+{
+    // Start is disabled while a job runs, but a click message still reaches
+    // us under some systems: ignore it rather than start a second job.
+    if (JobIsRunning())
+        return;
+    int rowCount = static_cast<int>(SendMessageW(ui.fileList, LVM_GETITEMCOUNT, 0, 0));
+    if (rowCount == 0) {
+        os.MessageBoxW(mainWindow, L"Drag and drop the files you want to delete.", L"No Items",
+                       MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    std::vector<EraseItem> items = CollectEraseItems(rowCount);
+    if (items.empty())
+        return;
+    // The question box runs its own message loop, in which another command
+    // may have started a job.
+    if (!UserConfirmsErase(AnyItemOnSsdLikeVolume(items)) || JobIsRunning())
+        return;
+    EraseMethodFn method = CaptureJobOptions();
+    ui.rowsBelongToJob = true;
+    StartJob(L"Started erasing files...",
+             [method, items = std::move(items), folders = droppedFolders]() mutable {
+                 FileEraseJob(method, std::move(items), std::move(folders));
+             });
+}
+
+void OnCancel()
+{
+    stopRequested.exchange(1);
+    SetWindowTextW(ui.statusLine, L"Stop request received...");
+}
