@@ -1,0 +1,72 @@
+#include "engine/alternate_streams.h"
+
+#include "engine/log_text.h"
+#include "engine/os_handle.h"
+#include "engine/overwrite_pass.h"
+
+namespace {
+
+// Turns one listed record (":name:$DATA") into ":name"; returns an empty
+// string for the main stream ("::$DATA") and for a record without a type.
+std::wstring StreamNameOf(const wchar_t* record)
+{
+    std::wstring name(record);
+    if (name.size() >= 2 && name[0] == L':' && name[1] == L':') return std::wstring();
+    size_t typeColon = name.find(L':', 1);
+    if (typeColon == std::wstring::npos) return std::wstring();
+    return name.substr(0, typeColon);
+}
+
+// Outcome of overwriting one stream.
+enum class StreamOutcome { Done, StepEnded };
+
+// Opens, measures, announces and overwrites one stream with every pass.
+StreamOutcome OverwriteStream(const wchar_t* path, const std::wstring& name, const PassList& passes,
+                              LogFn log, void* context, const StopFlag* stop, EraseRng& rng,
+                              const ByteDistribution& dist)
+{
+    std::wstring streamPath = std::wstring(path) + name;
+    // Opened without following a link, so that a link put in the file's
+    // place cannot lead the writes into another file.
+    FileHandle stream(os.CreateFileW(streamPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!stream.IsValid()) return StreamOutcome::Done;
+    LARGE_INTEGER size = {};
+    if (!os.GetFileSizeEx(stream.Get(), &size) || size.QuadPart == 0) return StreamOutcome::Done;
+    LogFormatted(log, context, CapacityForName(256, name.c_str()), L"Overwriting ADS %ls (%lld bytes)...",
+                 name.c_str(), static_cast<long long>(size.QuadPart));
+    for (const PassSpec& pass : passes) {
+        if (!WritePassFromStart(stream.Get(), size.QuadPart, pass, rng, dist, stop, nullptr)) {
+            return StreamOutcome::StepEnded;
+        }
+    }
+    return StreamOutcome::Done;
+}
+
+}  // namespace
+
+std::vector<std::wstring> ListAlternateStreams(const wchar_t* path)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_STREAM_DATA record = {};
+    StreamFindHandle find(os.FindFirstStreamW(path, FindStreamInfoStandard, &record, 0));
+    if (!find.IsValid()) return names;
+    do {
+        std::wstring name = StreamNameOf(record.cStreamName);
+        if (!name.empty()) names.push_back(name);
+    } while (os.FindNextStreamW(find.Get(), &record));
+    return names;
+}
+
+bool OverwriteAlternateStreams(const wchar_t* path, const PassList& passes, LogFn log, void* context,
+                               const StopFlag* stop, EraseRng& rng, const ByteDistribution& dist)
+{
+    const std::vector<std::wstring> names = ListAlternateStreams(path);
+    for (const std::wstring& name : names) {
+        if (StopIsSet(stop)) return false;
+        if (OverwriteStream(path, name, passes, log, context, stop, rng, dist) == StreamOutcome::StepEnded) {
+            return !StopIsSet(stop);
+        }
+    }
+    return true;
+}

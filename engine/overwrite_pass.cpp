@@ -1,0 +1,69 @@
+#include "engine/overwrite_pass.h"
+
+#include "engine/log_text.h"
+#include "os/os_seam.h"
+
+#include <vector>
+
+namespace {
+
+// Adds one written chunk to the file's progress and sends the percent.
+void ReportChunk(const PassProgress& report, uint32_t chunk)
+{
+    report.bytesDone += chunk;
+    if (report.totalWork <= 0.0) return;
+    int32_t percent = static_cast<int32_t>(static_cast<double>(report.bytesDone) / report.totalWork * 100.0);
+    if (report.progress != nullptr) report.progress(percent, report.context);
+}
+
+// Logs the message that announces a pass, before anything is written, so the
+// user sees it even when the pass then fails.
+void AnnouncePass(LogFn log, void* context, const PassSpec& pass, int32_t number, int32_t total)
+{
+    if (log == nullptr) return;
+    wchar_t text[256];
+    if (pass.kind == PassKind::FixedByte) {
+        FormatText(text, 256, L"Pass %d/%d: Overwrite with 0x%02X...", number, total, pass.value);
+    } else if (pass.kind == PassKind::Pattern && pass.pattern.size() >= 3) {
+        FormatText(text, 256, L"Pass %d/%d: Overwrite with 0x%02X%02X%02X (rotation)...", number, total,
+                   pass.pattern[0], pass.pattern[1], pass.pattern[2]);
+    } else if (pass.kind == PassKind::Pattern) {
+        FormatText(text, 256, L"Pass %d/%d: Overwrite with pattern...", number, total);
+    } else {
+        FormatText(text, 256, L"Pass %d/%d: Random overwrite...", number, total);
+    }
+    log(text, context);
+}
+
+}  // namespace
+
+bool WritePassFromStart(HANDLE file, int64_t length, const PassSpec& pass, EraseRng& rng,
+                        const ByteDistribution& dist, const StopFlag* stop, const PassProgress* report)
+{
+    LARGE_INTEGER start = {};
+    if (!os.SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
+    std::vector<uint8_t> buffer(kChunkSize, 0);
+    uint64_t cursor = 0;
+    int64_t remaining = length;
+    while (remaining >= 1) {
+        if (StopIsSet(stop)) return false;
+        uint32_t chunk = remaining < kChunkSize ? static_cast<uint32_t>(remaining) : kChunkSize;
+        FillPassBuffer(buffer.data(), chunk, pass, cursor, rng, dist);
+        DWORD written = 0;
+        if (!os.WriteFile(file, buffer.data(), chunk, &written, nullptr) || written != chunk) return false;
+        remaining -= chunk;
+        if (report != nullptr) ReportChunk(*report, chunk);
+    }
+    os.FlushFileBuffers(file);
+    return true;
+}
+
+bool RunOverwritePass(HANDLE file, int64_t length, const PassSpec& pass, int32_t passIndex,
+                      int32_t passCount, ProgressFn progress, LogFn log, void* context,
+                      const StopFlag* stop, int64_t& bytesDone, double totalWork, EraseRng& rng,
+                      const ByteDistribution& dist)
+{
+    AnnouncePass(log, context, pass, passIndex + 1, passCount);
+    PassProgress report{progress, context, bytesDone, totalWork};
+    return WritePassFromStart(file, length, pass, rng, dist, stop, &report);
+}

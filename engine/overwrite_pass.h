@@ -1,0 +1,36 @@
+// Writing one pass over a stream that is open for writing.
+#pragma once
+
+#include "engine/erase_types.h"
+#include "engine/pass.h"
+
+#include <windows.h>
+
+// Size of every chunk the engine writes or reads.
+constexpr uint32_t kChunkSize = 65536;
+
+// Where a pass reports how far the main-stream passes of a file have come.
+struct PassProgress {
+    ProgressFn progress;  // may be null: the percent is then computed but not sent
+    void* context;
+    int64_t& bytesDone;   // accumulated over all passes of one file
+    double totalWork;     // pass count times overwrite length
+};
+
+// Rewinds `file` and writes `length` bytes of `pass` in 64 KiB chunks,
+// checking `stop` (may be null) before each chunk and reporting each chunk to
+// `report` (may be null), then flushes. Returns false, without flushing, when
+// the rewind fails, a write fails or comes up short, or the stop flag is set;
+// true when every byte was written (the flush's own result is ignored).
+bool WritePassFromStart(HANDLE file, int64_t length, const PassSpec& pass, EraseRng& rng,
+                        const ByteDistribution& dist, const StopFlag* stop, const PassProgress* report);
+
+// Announces pass `passIndex` + 1 of `passCount` to `log` and writes it over
+// the main stream from offset 0 to `length`, moving progress after every
+// chunk. Returns true when the whole pass was written and the flush was
+// requested; false when positioning or a write failed or the stop flag was
+// seen (the caller tells which by reading the flag again).
+bool RunOverwritePass(HANDLE file, int64_t length, const PassSpec& pass, int32_t passIndex,
+                      int32_t passCount, ProgressFn progress, LogFn log, void* context,
+                      const StopFlag* stop, int64_t& bytesDone, double totalWork, EraseRng& rng,
+                      const ByteDistribution& dist);

@@ -1,0 +1,60 @@
+#include "engine/pass.h"
+
+#include "os/os_seam.h"
+
+#include <cstring>
+
+bool SeedEraseRng(EraseRng& rng)
+{
+    UCHAR bytes[8] = {};
+    NTSTATUS status = os.BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+    if (!BCRYPT_SUCCESS(status)) return false;
+    uint64_t seed = 0;
+    for (int i = 7; i >= 0; --i) seed = (seed << 8) | bytes[i];
+    rng.seed(seed);
+    return true;
+}
+
+namespace {
+
+// Repeats `pattern` into `dest` from position `cursor`; returns the position
+// after the last byte written.
+uint64_t FillPattern(uint8_t* dest, uint64_t count, const std::vector<uint8_t>& pattern, uint64_t cursor)
+{
+    const uint64_t length = pattern.size();
+    uint64_t position = cursor % length;
+    while (count > 0) {
+        uint64_t run = length - position;
+        if (run > count) run = count;
+        memcpy(dest, pattern.data() + position, static_cast<size_t>(run));
+        dest += run;
+        count -= run;
+        position = (position + run) % length;
+    }
+    return position;
+}
+
+}  // namespace
+
+// No method builds a pass of an unknown kind or a pattern pass without bytes;
+// should one arrive anyway, it writes zeros, so the buffer never carries the
+// bytes of an earlier chunk and no length is ever divided by zero. The cursor
+// and the engine stay as they were.
+void FillPassBuffer(uint8_t* dest, uint64_t count, const PassSpec& pass, uint64_t& cursor,
+                    EraseRng& rng, const ByteDistribution& dist)
+{
+    if (count == 0) return;
+    switch (pass.kind) {
+    case PassKind::FixedByte:
+        memset(dest, pass.value, static_cast<size_t>(count));
+        return;
+    case PassKind::Pattern:
+        if (pass.pattern.empty()) break;
+        cursor = FillPattern(dest, count, pass.pattern, cursor);
+        return;
+    case PassKind::Random:
+        for (uint64_t i = 0; i < count; ++i) dest[i] = dist(rng);
+        return;
+    }
+    memset(dest, 0, static_cast<size_t>(count));
+}
