@@ -53,3 +53,13 @@ foreach(script ${e2e_scripts})
     set_tests_properties(e2e_${script_name} PROPERTIES TIMEOUT 900 SKIP_RETURN_CODE 77
         ENVIRONMENT "TARNWICK_SOURCE_DIR=${CMAKE_SOURCE_DIR};TARNWICK_BINARY_DIR=${CMAKE_BINARY_DIR};TARNWICK_EXE=$<TARGET_FILE:TarnwickFileEraser>")
 endforeach()
+
+# Small Windows programs that the scripts use around the tests: one keeps Wine
+# warm during a run, one inspects and closes the real program's window.
+add_executable(wine_keepalive WIN32 tests/tools/wine_keepalive.cpp)
+target_link_libraries(wine_keepalive PRIVATE tarnwick_options)
+add_executable(window_probe tests/tools/window_probe.cpp)
+target_link_libraries(window_probe PRIVATE tarnwick_options)
+if(NOT MSVC)
+    target_link_options(window_probe PRIVATE -municode)
+endif()

@@ -22,11 +22,17 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
 }
 
-# Configures and builds the given preset into the given folder.
+# Configures the given preset into the given folder and builds it, or only
+# the targets named after the folder.
 build_preset() {
     local preset="$1" build_dir="$2"
+    shift 2
     cmake --preset "$preset" -B "$build_dir" >/dev/null
-    cmake --build "$build_dir"
+    if [ "$#" -gt 0 ]; then
+        cmake --build "$build_dir" --target "$@"
+    else
+        cmake --build "$build_dir"
+    fi
 }
 
 # Exports the Wine environment of a build folder's own prefix.
@@ -49,5 +55,56 @@ prepare_wine_prefix() {
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /t REG_SZ /d '' /f >/dev/null 2>&1
     wineserver -w
+    # The caption buttons' glyphs come from Marlett.
+    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
     touch "$WINEPREFIX/.tarnwick-ready"
+}
+
+# Runs CTest over a build folder inside the current (virtual) display, with
+# one warm Wine process kept alive for the whole run and the wineserver shut
+# down afterwards. Returns CTest's status; CTest's summary stays the last output.
+run_ctest_under_wine() {
+    local build_dir="$1"
+    wine_environment "$build_dir"
+    wine "$build_dir/wine_keepalive.exe" >/dev/null 2>&1 &
+    local keepalive=$!
+    local status=0
+    ctest --test-dir "$build_dir" -j2 --output-on-failure || status=$?
+    kill "$keepalive" 2>/dev/null || true
+    wineserver -k >/dev/null 2>&1 || true
+    wait "$keepalive" 2>/dev/null || true
+    return "$status"
+}
+
+# Starts the program in the current display, drops a few sample files on it,
+# saves a PNG of its main window and closes it through File > Exit.
+screenshot_main_window() {
+    local build_dir="$1" screenshot="$2"
+    wine_environment "$build_dir"
+    wine "$build_dir/TarnwickFileEraser.exe" >/dev/null 2>&1 &
+    local program=$!
+    local window
+    window="$(xdotool search --sync --onlyvisible --name '^Tarnwick File Eraser$' | head -n 1)"
+    drop_sample_files "$window"
+    sleep 1
+    import -window "$window" "$screenshot"
+    wine "$build_dir/window_probe.exe" exit >/dev/null 2>&1
+    wait "$program"
+    wineserver -w
+    echo "Screenshot of the main window saved to $screenshot"
+}
+
+# Drops a few sample files onto the window, so the screenshot shows a list.
+# Uses the X11 drag-and-drop source built for the end-to-end tests when present.
+drop_sample_files() {
+    local window="$1"
+    local dropper="$REPO_DIR/tests/e2e/xdnd_drop.sh"
+    [ -f "$dropper" ] || return 0
+    local samples
+    samples="$(mktemp -d /tmp/tarnwick-samples.XXXXXX)"
+    printf 'quarterly figures\n' >"$samples/Quarterly report.docx"
+    printf 'draft\n' >"$samples/Contract draft.pdf"
+    printf 'keys\n' >"$samples/passwords.kdbx"
+    bash "$dropper" "$window" "$samples/Quarterly report.docx" "$samples/Contract draft.pdf" \
+        "$samples/passwords.kdbx" || true
 }
