@@ -5,26 +5,46 @@
 
 namespace {
 
+// How the run over the items ended.
+enum class ItemsEnd {
+    AllDone,   // every item succeeded (or there was none)
+    Stopped,   // a stop request was seen, or an item was canceled
+    Failed,    // an item ended in a failure
+};
+
 // Erases the items in order until one does not succeed or a stop is
-// requested; every item reached gets its status word. Returns true when an
-// item ended in a failure (a cancellation is not one).
-bool EraseItems(EraseMethodFn method, const std::vector<EraseItem>& items)
+// requested; every item reached gets its status word. Returns how the run
+// ended.
+ItemsEnd EraseItems(EraseMethodFn method, const std::vector<EraseItem>& items)
 {
     ReportContext context{};
     for (const EraseItem& item : items) {
         if (stopRequested.load()) {
-            return false;
+            return ItemsEnd::Stopped;
         }
         context.window = mainWindow;
         context.row = item.row;
         const EraseResult result = method(item.path.c_str(), ReportProgress, ReportMessage, &context,
                                           &stopRequested, false);
         SendJobStatus(item.row, ItemStatus(result));
+        if (result == EraseResult::Canceled) {
+            return ItemsEnd::Stopped;
+        }
         if (result != EraseResult::Success) {
-            return result != EraseResult::Canceled;
+            return ItemsEnd::Failed;
         }
     }
-    return false;
+    return ItemsEnd::AllDone;
+}
+
+// Returns the outcome to post: a stop request wins over a failure, and a
+// canceled item counts as a stop even where the flag is not set.
+JobOutcome OutcomeOf(ItemsEnd end)
+{
+    if (end == ItemsEnd::Stopped) {
+        return JobOutcome::Canceled;
+    }
+    return JobOutcomeOf(end == ItemsEnd::Failed);
 }
 
 }  // namespace
@@ -45,9 +65,11 @@ const wchar_t* ItemStatus(EraseResult result)
 
 void FileEraseJob(EraseMethodFn method, std::vector<EraseItem> items, std::vector<std::wstring> folders)
 {
-    const bool failed = EraseItems(method, items);
-    if (!stopRequested.load() && !failed) {
+    const ItemsEnd end = EraseItems(method, items);
+    // The folders go only when every file in them is gone: a canceled item
+    // left files behind even if the stop flag is clear by now.
+    if (end == ItemsEnd::AllDone && !stopRequested.load()) {
         RemoveFolders(std::move(folders));
     }
-    PostJobOutcome(JobOutcomeOf(failed));
+    PostJobOutcome(OutcomeOf(end));
 }
