@@ -422,14 +422,14 @@ HANDLE TrackFind(OsCallRecord& record, HANDLE handle, HandleKind kind)
 HANDLE WINAPI FakeFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
 {
     OsCallRecord record = Record(OsFn::FindFirstFileW, pattern);
-    HANDLE handle = Run(OsFn::FindFirstFileW, record, INVALID_HANDLE_VALUE, NoHook(),
+    HANDLE handle = Run(OsFn::FindFirstFileW, record, INVALID_HANDLE_VALUE, Hooks().FindFirstFileW,
                         Real().FindFirstFileW, pattern, data);
     return TrackFind(record, handle, HandleKind::FindFile);
 }
 
 BOOL WINAPI FakeFindNextFileW(HANDLE handle, LPWIN32_FIND_DATAW data)
 {
-    return HandleCall(OsFn::FindNextFileW, NoHook(), Real().FindNextFileW, handle, 0, data);
+    return HandleCall(OsFn::FindNextFileW, Hooks().FindNextFileW, Real().FindNextFileW, handle, 0, data);
 }
 
 // Fills a stream record from the script; returns false at the end of the list.

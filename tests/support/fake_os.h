@@ -74,6 +74,8 @@ struct OsHooks {
     std::function<BOOL(LPCWSTR)> DeleteFileW;
     std::function<BOOL(LPCWSTR, LPCWSTR)> MoveFileW;
     std::function<BOOL(LPCWSTR)> RemoveDirectoryW;
+    std::function<HANDLE(LPCWSTR, LPWIN32_FIND_DATAW)> FindFirstFileW;
+    std::function<BOOL(HANDLE, LPWIN32_FIND_DATAW)> FindNextFileW;
     std::function<BOOL(LPCWSTR, LPWSTR, DWORD)> GetVolumePathNameW;
     std::function<BOOL(LPCWSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD)> GetDiskFreeSpaceW;
     std::function<BOOL(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER)> GetDiskFreeSpaceExW;

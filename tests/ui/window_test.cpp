@@ -1,0 +1,322 @@
+#include "tests/ui/window_test.h"
+
+#include "app/main_window.h"
+#include "app/ui_state.h"
+#include "engine/erase_types.h"
+#include "jobs/job_report.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+#include <cstring>
+
+namespace {
+
+// Removes `path` and everything below it with the real functions.
+void RemoveTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(listing, &entry));
+        FindClose(listing);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+WindowTest* recording = nullptr;
+WNDPROC originalProc = nullptr;
+
+LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = CallWindowProcW(originalProc, window, message, wParam, lParam);
+    if (recording && (message == WM_APP_PROGRESS || message == WM_APP_STATUS)) {
+        Report report{message, 0, 0, {}, {}, 0};
+        if (message == WM_APP_PROGRESS) {
+            report.percent = static_cast<int>(wParam);
+            report.row = static_cast<int>(lParam);
+        } else {
+            report.row = static_cast<int>(wParam);
+            report.text = reinterpret_cast<const wchar_t*>(lParam);
+        }
+        wchar_t status[1024] = {};
+        GetWindowTextW(ui.statusLine, status, 1024);
+        report.statusLine = status;
+        report.barPosition = static_cast<int>(SendMessageW(ui.progressBar, PBM_GETPOS, 0, 0));
+        recording->reports.push_back(report);
+    }
+    return result;
+}
+
+// A stand-in item list for a browser answered by the test; never dereferenced.
+ITEMIDLIST_ABSOLUTE browsedItem;
+
+}  // namespace
+
+TempFolder::TempFolder()
+{
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    static int serial = 0;
+    path_ = std::wstring(base) + L"tarnwick_ui_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+            std::to_wstring(++serial);
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempFolder::~TempFolder()
+{
+    RemoveTree(path_);
+}
+
+std::wstring TempFolder::Folder(const std::wstring& relative) const
+{
+    std::wstring full = path_;
+    size_t start = 0;
+    while (start <= relative.size()) {
+        size_t end = relative.find(L'\\', start);
+        if (end == std::wstring::npos)
+            end = relative.size();
+        full += L"\\" + relative.substr(start, end - start);
+        CreateDirectoryW(full.c_str(), nullptr);
+        start = end + 1;
+    }
+    return full;
+}
+
+std::wstring TempFolder::File(const std::wstring& relative, size_t size) const
+{
+    size_t slash = relative.rfind(L'\\');
+    if (slash != std::wstring::npos)
+        Folder(relative.substr(0, slash));
+    std::wstring full = path_ + L"\\" + relative;
+    HANDLE file = CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    std::vector<char> bytes(size, 0x5A);
+    DWORD written = 0;
+    if (size)
+        WriteFile(file, bytes.data(), static_cast<DWORD>(size), &written, nullptr);
+    CloseHandle(file);
+    return full;
+}
+
+bool PathExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+HDROP MakeDrop(const std::vector<std::wstring>& paths)
+{
+    // Each path ends in a NUL and the list in one more; an empty list is two
+    // NULs, or the shell's reader runs past the end.
+    size_t characters = 1;
+    for (const std::wstring& path : paths)
+        characters += path.size() + 1;
+    if (paths.empty())
+        characters = 2;
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + characters * sizeof(wchar_t));
+    auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    auto* text = reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(header) + sizeof(DROPFILES));
+    for (const std::wstring& path : paths) {
+        std::memcpy(text, path.c_str(), path.size() * sizeof(wchar_t));
+        text += path.size() + 1;
+    }
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
+bool PumpUntil(const std::function<bool()>& done, HANDLE wake, DWORD timeoutMs, bool* quitSeen)
+{
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                if (quitSeen)
+                    *quitSeen = true;
+                continue;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (done())
+            return true;
+        ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return false;
+        MsgWaitForMultipleObjectsEx(wake ? 1 : 0, wake ? &wake : nullptr, static_cast<DWORD>(deadline - now),
+                                    QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+}
+
+WriteGate::WriteGate()
+    : reached_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), released_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+{
+}
+
+WriteGate::~WriteGate()
+{
+    SetEvent(released_);
+    CloseHandle(reached_);
+    CloseHandle(released_);
+}
+
+void WriteGate::Install(FakeOs& fake)
+{
+    fake.hooks.WriteFile = [this](HANDLE file, LPCVOID data, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) {
+        if (!used_.exchange(true)) {
+            SetEvent(reached_);
+            WaitForSingleObject(released_, 60000);
+        }
+        return RealOsCalls().WriteFile(file, data, size, done, overlapped);
+    };
+}
+
+bool WriteGate::WaitUntilReached()
+{
+    return PumpUntil([this] { return WaitForSingleObject(reached_, 0) == WAIT_OBJECT_0; }, reached_);
+}
+
+void WriteGate::Release()
+{
+    SetEvent(released_);
+}
+
+void WindowTest::SetUp()
+{
+    static bool initialised = InitApplication(GetModuleHandleW(nullptr));
+    ASSERT_TRUE(initialised);
+    closeAfterJob = false;
+    stopRequested.exchange(0);
+    fake.hooks.MessageBoxW = [this](HWND, LPCWSTR, LPCWSTR, UINT) { return boxAnswer; };
+    fake.hooks.SHBrowseForFolderW = [](LPBROWSEINFOW) { return static_cast<PIDLIST_ABSOLUTE>(nullptr); };
+    fake.hooks.ShellExecuteW = [](HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) {
+        return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(33));
+    };
+    window = CreateMainWindow(SW_SHOWNORMAL);
+    ASSERT_NE(nullptr, window);
+}
+
+void WindowTest::TearDown()
+{
+    if (workerThread.joinable()) {
+        stopRequested.exchange(1);
+        EXPECT_TRUE(WaitForJobEnd()) << "a job was still running at the end of the test";
+    }
+    if (recording == this) {
+        recording = nullptr;
+        if (IsWindow(window))
+            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(originalProc));
+    }
+    if (IsWindow(window))
+        DestroyWindow(window);
+    PumpUntil([] { return true; });  // takes the WM_QUIT of the destroyed window
+}
+
+void WindowTest::Drop(const std::vector<std::wstring>& paths)
+{
+    SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(paths)), 0);
+}
+
+void WindowTest::Click(HWND button)
+{
+    SendMessageW(button, BM_CLICK, 0, 0);
+}
+
+void WindowTest::MenuCommand(int id)
+{
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+}
+
+bool WindowTest::WaitForJobEnd()
+{
+    return PumpUntil([] { return !workerThread.joinable(); }, nullptr, 120000, &quitSeen);
+}
+
+void WindowTest::EraseAndWait(const std::vector<std::wstring>& paths)
+{
+    Drop(paths);
+    boxAnswer = IDOK;
+    Click(ui.startButton);
+    ASSERT_TRUE(workerThread.joinable()) << "no job started";
+    ASSERT_TRUE(WaitForJobEnd());
+}
+
+void WindowTest::BrowseTo(const std::wstring& folder)
+{
+    fake.hooks.SHBrowseForFolderW = [](LPBROWSEINFOW) { return &browsedItem; };
+    fake.hooks.SHGetPathFromIDListW = [folder](PCIDLIST_ABSOLUTE item, LPWSTR path) {
+        if (item != &browsedItem || folder.size() >= MAX_PATH)
+            return FALSE;
+        wcscpy_s(path, MAX_PATH, folder.c_str());
+        return TRUE;
+    };
+}
+
+void WindowTest::RecordReports()
+{
+    recording = this;
+    originalProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordingProc)));
+}
+
+std::wstring WindowTest::StatusLine() const
+{
+    wchar_t text[1024] = {};
+    GetWindowTextW(ui.statusLine, text, 1024);
+    return text;
+}
+
+int WindowTest::RowCount() const
+{
+    return static_cast<int>(SendMessageW(ui.fileList, LVM_GETITEMCOUNT, 0, 0));
+}
+
+std::wstring WindowTest::RowText(int row, int column) const
+{
+    wchar_t text[1024] = {};
+    LVITEMW item = {};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = 1024;
+    SendMessageW(ui.fileList, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+std::vector<std::wstring> WindowTest::RowTexts(int column) const
+{
+    std::vector<std::wstring> texts;
+    for (int row = 0; row < RowCount(); ++row)
+        texts.push_back(RowText(row, column));
+    return texts;
+}
+
+int WindowTest::BarPosition() const
+{
+    return static_cast<int>(SendMessageW(ui.progressBar, PBM_GETPOS, 0, 0));
+}
+
+std::vector<std::wstring> WindowTest::BoxCaptions() const
+{
+    std::vector<std::wstring> captions;
+    for (const OsCallRecord& box : Boxes())
+        captions.push_back(box.path2);
+    return captions;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    std::string narrow;
+    for (wchar_t c : text)
+        narrow += (c < 128) ? static_cast<char>(c) : '?';
+    return narrow;
+}

@@ -1,0 +1,116 @@
+// A fixture that creates the program's real main window in this process, with
+// the OS seam faked, and the helpers the window tests drive it with: real
+// drops, real button clicks and menu commands, and a message pump that waits
+// for the worker job without sleeping.
+#pragma once
+
+#include "tests/support/fake_os.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// A folder under the temporary folder, removed with everything in it at the end.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::wstring& path() const { return path_; }
+    // Creates the folder `relative` (and its parents); returns its full path.
+    std::wstring Folder(const std::wstring& relative) const;
+    // Creates the file `relative` holding `size` bytes of 0x5A; returns its full path.
+    std::wstring File(const std::wstring& relative, size_t size = 1000) const;
+
+private:
+    std::wstring path_;
+};
+
+// Returns true when `path` names an existing file or folder.
+bool PathExists(const std::wstring& path);
+
+// Returns a drop handle listing `paths`, as the shell builds one.
+HDROP MakeDrop(const std::vector<std::wstring>& paths);
+
+// Dispatches this thread's messages until `done` returns true, waking also
+// when `wake` (if any) is signaled. Returns false if that takes longer than
+// `timeoutMs`. Sets `quitSeen` when the pump removed a WM_QUIT.
+bool PumpUntil(const std::function<bool()>& done, HANDLE wake = nullptr, DWORD timeoutMs = 60000,
+               bool* quitSeen = nullptr);
+
+// Holds the worker at its first WriteFile until the test lets it go, so a
+// test can act while a job is certainly in the middle of a file.
+class WriteGate {
+public:
+    WriteGate();
+    ~WriteGate();
+    WriteGate(const WriteGate&) = delete;
+    WriteGate& operator=(const WriteGate&) = delete;
+
+    // Installs the gate on `fake`'s WriteFile.
+    void Install(FakeOs& fake);
+    // Pumps messages until the worker waits at the gate; returns false on time-out.
+    bool WaitUntilReached();
+    void Release();
+
+private:
+    HANDLE reached_;
+    HANDLE released_;
+    std::atomic<bool> used_{false};
+};
+
+// One report that reached the window, and what the window showed right after it.
+struct Report {
+    UINT message;             // WM_APP_PROGRESS or WM_APP_STATUS
+    int row;
+    int percent;              // WM_APP_PROGRESS only
+    std::wstring text;        // WM_APP_STATUS only
+    std::wstring statusLine;  // the status line after the window handled it
+    int barPosition;          // the progress bar after the window handled it
+};
+
+class WindowTest : public ::testing::Test {
+public:
+    std::vector<Report> reports;  // filled once RecordReports was called
+
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Drops `paths` on the window with a real WM_DROPFILES.
+    void Drop(const std::vector<std::wstring>& paths);
+    void Click(HWND button);
+    void MenuCommand(int id);
+    // Pumps until the running job has reported its end; returns false on time-out.
+    bool WaitForJobEnd();
+    // Drop, Start and answer OK; returns once the job has ended.
+    void EraseAndWait(const std::vector<std::wstring>& paths);
+    // The folder browser returns `folder` as the user's choice.
+    void BrowseTo(const std::wstring& folder);
+    // Records every progress and status report the window receives from now on.
+    void RecordReports();
+
+    std::wstring StatusLine() const;
+    int RowCount() const;
+    std::wstring RowText(int row, int column) const;
+    std::vector<std::wstring> RowTexts(int column) const;
+    int BarPosition() const;
+    // The message boxes shown so far: text in `path`, caption in `path2`, style in `number`.
+    std::vector<OsCallRecord> Boxes() const { return fake.CallsOf(OsFn::MessageBoxW); }
+    std::vector<std::wstring> BoxCaptions() const;
+
+    FakeOs fake;
+    HWND window = nullptr;
+    int boxAnswer = IDCANCEL;  // what every message box answers unless a test hooks it
+    bool quitSeen = false;
+    WriteGate gate;  // lives until after TearDown, which may still wait for the job
+};
+
+// Returns the bytes of a wide string as UTF-8-ish narrow text, for messages.
+std::string Narrow(const std::wstring& text);
