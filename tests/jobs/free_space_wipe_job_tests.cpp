@@ -165,18 +165,6 @@ TEST_F(FreeSpaceWipeJobTest, ShrinksByTenthsUntilTheFloorThenGivesUp)
     EXPECT_EQ(Texts{}, NamesIn(temp.path()));
 }
 
-TEST_F(FreeSpaceWipeJobTest, SmallestWipeGivesUpAfterOneRefusal)
-{
-    Available(134217729);
-    LengthsAcceptedUpTo(0);
-
-    EXPECT_EQ(2, RunWipe(temp.path()));
-
-    EXPECT_EQ(Sizes{67108865}, TriedSizes());
-    EXPECT_EQ(L"Failed to allocate wipe space.", window.StatusTexts().back());
-    EXPECT_EQ(Texts{}, NamesIn(temp.path()));
-}
-
 TEST_F(FreeSpaceWipeJobTest, StopDuringAllocationDeletesTheFileSilently)
 {
     Available(164 * kMiB);
