@@ -7,6 +7,7 @@
 
 #include <commctrl.h>
 #include <shlobj.h>
+#include <winioctl.h>
 #include <cstring>
 
 namespace {
@@ -189,6 +190,46 @@ bool WriteGate::WaitUntilReached()
 void WriteGate::Release()
 {
     SetEvent(released_);
+}
+
+void ScriptedVolumes::Install(FakeOs& fake, const std::wstring& ssdFolder, const std::wstring& lostFolder)
+{
+    uiThread_ = GetCurrentThreadId();
+    fake.hooks.GetVolumePathNameW = [this, ssdFolder, lostFolder](LPCWSTR path, LPWSTR volume, DWORD size) {
+        std::wstring file = path;
+        if (GetCurrentThreadId() != uiThread_)
+            return RealOsCalls().GetVolumePathNameW(path, volume, size);
+        if (file.rfind(lostFolder, 0) == 0)
+            return FALSE;
+        wcscpy_s(volume, size, file.rfind(ssdFolder, 0) == 0 ? L"S:\\" : L"H:\\");
+        return TRUE;
+    };
+    fake.hooks.CreateFileW = [this](LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                    DWORD disposition, DWORD flags, HANDLE templateFile) {
+        std::wstring name = path;
+        bool device = GetCurrentThreadId() == uiThread_ && (name == L"\\\\.\\S:" || name == L"\\\\.\\H:");
+        if (!device)
+            return RealOsCalls().CreateFileW(path, access, share, security, disposition, flags, templateFile);
+        HANDLE handle = RealOsCalls().CreateFileW(L"NUL", access, share, security, disposition, flags, templateFile);
+        devices_[handle] = name == L"\\\\.\\S:";
+        return handle;
+    };
+    fake.hooks.DeviceIoControl = [this](HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                                        DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
+        if (GetCurrentThreadId() != uiThread_ || code != IOCTL_STORAGE_QUERY_PROPERTY || !devices_.count(handle))
+            return RealOsCalls().DeviceIoControl(handle, code, in, inSize, out, outSize, returned, overlapped);
+        auto* descriptor = static_cast<DEVICE_SEEK_PENALTY_DESCRIPTOR*>(out);
+        descriptor->IncursSeekPenalty = devices_[handle] ? FALSE : TRUE;
+        return TRUE;
+    };
+}
+
+int ScriptedVolumes::Probes(const FakeOs& fake)
+{
+    int probes = 0;
+    for (const OsCallRecord& call : fake.CallsOf(OsFn::DeviceIoControl))
+        probes += call.number == IOCTL_STORAGE_QUERY_PROPERTY;
+    return probes;
 }
 
 void WindowTest::SetUp()

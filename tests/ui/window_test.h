@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,22 @@ private:
     HANDLE reached_;
     HANDLE released_;
     std::atomic<bool> used_{false};
+};
+
+// Makes the window's own volume questions (those asked on the thread that
+// installs it) see scripted volumes: paths under `ssdFolder` lie on S:\,
+// whose device reports no seek penalty; paths under `lostFolder` have no
+// volume; all others lie on H:\, whose device reports one. The worker's
+// calls reach the real functions.
+class ScriptedVolumes {
+public:
+    void Install(FakeOs& fake, const std::wstring& ssdFolder, const std::wstring& lostFolder = L"?");
+    // Returns how many devices were asked about their seek penalty.
+    static int Probes(const FakeOs& fake);
+
+private:
+    DWORD uiThread_ = 0;
+    std::map<HANDLE, bool> devices_;  // open device handle -> reports no seek penalty
 };
 
 // One report that reached the window, and what the window showed right after it.
