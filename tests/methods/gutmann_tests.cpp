@@ -1,0 +1,141 @@
+#include "tests/methods/method_observer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+using Sequence = std::vector<uint8_t>;
+
+// The patterned passes of the published table, in its order, as the bytes a
+// pass starts with (one byte for a fixed pass, three for a rotation).
+const std::vector<Sequence> kPublished = {
+    {0x55}, {0xAA}, {0x92, 0x49, 0x24}, {0x49, 0x24, 0x92}, {0x24, 0x92, 0x49}, {0x00}, {0x11}, {0x22}, {0x33},
+    {0x44}, {0x55}, {0x66}, {0x77}, {0x88}, {0x99}, {0xAA}, {0xBB}, {0xCC}, {0xDD}, {0xEE}, {0xFF},
+    {0x92, 0x49, 0x24}, {0x49, 0x24, 0x92}, {0x24, 0x92, 0x49}, {0x6D, 0xB6, 0xDB}, {0xB6, 0xDB, 0x6D}, {0xDB, 0x6D, 0xB6},
+};
+
+// Returns the 26 shuffle draws, each r = value(i) for i = 26 down to 1, little-endian.
+template <typename Value>
+std::vector<uint8_t> Draws(Value value)
+{
+    std::vector<uint8_t> draws;
+    for (uint32_t i = 26; i >= 1; --i) {
+        uint32_t r = value(i);
+        draws.insert(draws.end(), {uint8_t(r), uint8_t(r >> 8), uint8_t(r >> 16), uint8_t(r >> 24)});
+    }
+    return draws;
+}
+
+// Returns the sequence a written pass repeats: its byte when all bytes are
+// equal, its first three bytes when it repeats with period three, or nothing.
+Sequence Repeated(const std::vector<uint8_t>& pass)
+{
+    const size_t period = std::all_of(pass.begin(), pass.end(), [&](uint8_t b) { return b == pass[0]; }) ? 1 : 3;
+    for (size_t i = period; i < pass.size(); ++i)
+        if (pass[i] != pass[i - period]) return {};
+    return Sequence(pass.begin(), pass.begin() + period);
+}
+
+// Returns the sequences of passes 5 to 31 of an observed Gutmann erase.
+std::vector<Sequence> MiddlePasses(const ObservedErase& observed)
+{
+    std::vector<Sequence> middle;
+    for (size_t pass = 4; pass < 31 && pass < observed.passes.size(); ++pass) middle.push_back(Repeated(observed.passes[pass]));
+    return middle;
+}
+
+// Returns the 35 passes around `middle`: four random passes on each side.
+std::vector<PassSpec> AroundRandom(const std::vector<Sequence>& middle)
+{
+    std::vector<PassSpec> passes(4, RandomPass());
+    for (const Sequence& sequence : middle) passes.push_back(sequence.size() == 1 ? Fixed(sequence[0]) : Pattern(sequence));
+    passes.insert(passes.end(), 4, RandomPass());
+    return passes;
+}
+
+}  // namespace
+
+TEST(Gutmann, DrawsOfZeroMovePositionOneToTheEnd)
+{
+    verifyReadBack.store(0);
+    ScratchFolder folder;
+    FakeOs fake;
+    fake.ScriptRandom(Script({Draws([](uint32_t) { return 0u; }), SeedBytes(77), NameBytes()}));
+    ObservedErase observed = ObserveErase(fake, EraseGutmann, folder.Create(L"g.bin", Ramp(kObservedSize)));
+    ASSERT_EQ(EraseResult::Success, observed.result);
+
+    std::vector<Sequence> order(kPublished.begin() + 1, kPublished.end());
+    order.push_back(kPublished[0]);
+    EXPECT_TRUE(observed.passes == ExpectedPasses(AroundRandom(order), 77));
+    std::vector<std::wstring> announced = Announcements(observed.events);
+    ASSERT_EQ(35u, announced.size());
+    EXPECT_EQ(L"Pass 4/35: Random overwrite...", announced[3]);
+    EXPECT_EQ(L"Pass 5/35: Overwrite with 0xAA...", announced[4]);
+    EXPECT_EQ(L"Pass 6/35: Overwrite with 0x924924 (rotation)...", announced[5]);
+    EXPECT_EQ(L"Pass 31/35: Overwrite with 0x55...", announced[30]);
+    EXPECT_EQ(L"Pass 35/35: Random overwrite...", announced[34]);
+}
+
+TEST(Gutmann, EachFileGetsTheOrderOfItsOwnDraws)
+{
+    verifyReadBack.store(0);
+    ScratchFolder folder;
+    FakeOs fake;
+    fake.ScriptRandom(Script({Draws([](uint32_t) { return 0u; }), SeedBytes(1), NameBytes(),
+                              Draws([](uint32_t i) { return i; }), SeedBytes(2), Ramp(16, 20)}));
+    ObservedErase first = ObserveErase(fake, EraseGutmann, folder.Create(L"a", Ramp(kObservedSize)));
+    ObservedErase second = ObserveErase(fake, EraseGutmann, folder.Create(L"b", Ramp(kObservedSize)));
+    ASSERT_EQ(EraseResult::Success, first.result);
+    ASSERT_EQ(EraseResult::Success, second.result);
+    EXPECT_EQ(kPublished[1], MiddlePasses(first).front());
+    EXPECT_EQ(kPublished[0], MiddlePasses(first).back());
+    EXPECT_EQ(kPublished, MiddlePasses(second));
+    EXPECT_NE(MiddlePasses(first), MiddlePasses(second));
+}
+
+// With real shuffle draws the order is unknown, but its make-up is not: the
+// seed alone is pinned so the random passes can be checked byte for byte.
+TEST(Gutmann, WritesFourRandomPassesOnEachSideOfEverySequenceOnce)
+{
+    verifyReadBack.store(0);
+    ScratchFolder folder;
+    FakeOs fake;
+    fake.hooks.BCryptGenRandom = [](BCRYPT_ALG_HANDLE algorithm, PUCHAR buffer, ULONG count, ULONG flags) {
+        if (count == 8) {
+            std::vector<uint8_t> seed = SeedBytes(99);
+            std::copy(seed.begin(), seed.end(), buffer);
+            return NTSTATUS{0};
+        }
+        return RealOsCalls().BCryptGenRandom(algorithm, buffer, count, flags);
+    };
+    ObservedErase observed = ObserveErase(fake, EraseGutmann, folder.Create(L"g.bin", Ramp(kObservedSize)));
+    ASSERT_EQ(EraseResult::Success, observed.result);
+    ASSERT_EQ(35u, observed.passes.size());
+    std::vector<Sequence> middle = MiddlePasses(observed);
+    EXPECT_TRUE(observed.passes == ExpectedPasses(AroundRandom(middle), 99));
+    EXPECT_EQ(18, std::count_if(middle.begin(), middle.end(), [](const Sequence& s) { return s.size() == 1; }));
+    std::vector<Sequence> sortedMiddle = middle, sortedPublished = kPublished;
+    std::sort(sortedMiddle.begin(), sortedMiddle.end());
+    std::sort(sortedPublished.begin(), sortedPublished.end());
+    EXPECT_EQ(sortedPublished, sortedMiddle);
+}
+
+TEST(Gutmann, AFailedShuffleDrawLeavesTheFileAsItWasAndSaysNothing)
+{
+    for (int failing : {1, 2, 14, 26}) {
+        SCOPED_TRACE(failing);
+        ScratchFolder folder;
+        FakeOs fake;
+        fake.FailNthCall(OsFn::BCryptGenRandom, failing);
+        const std::wstring path = folder.Create(L"keep.bin", Ramp(5000));
+        ObservedErase observed = ObserveErase(fake, EraseGutmann, path);
+        EXPECT_EQ(EraseResult::Error, observed.result);
+        EXPECT_TRUE(observed.events.empty());
+        EXPECT_EQ(std::vector<std::wstring>{L"keep.bin"}, folder.Names());
+        EXPECT_EQ(Ramp(5000), ReadAll(path));
+        EXPECT_EQ(failing, fake.Calls(OsFn::BCryptGenRandom));
+        EXPECT_EQ(0, fake.Calls(OsFn::CreateFileW));
+    }
+}
