@@ -106,3 +106,10 @@ std::vector<uint8_t> Expected(const PassSpec& pass, size_t count, EraseRng rng)
     FillPassBuffer(bytes.data(), count, pass, cursor, rng, ByteDistribution());
     return bytes;
 }
+
+bool IsScrambledName(const std::wstring& name)
+{
+    return name.size() == 16 &&
+           name.find_first_not_of(L"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789") ==
+               std::wstring::npos;
+}

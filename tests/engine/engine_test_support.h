@@ -51,3 +51,18 @@ PassSpec RandomPass();
 
 // Returns the first `count` bytes that `pass` writes when the file's stream is `rng`.
 std::vector<uint8_t> Expected(const PassSpec& pass, size_t count, EraseRng rng);
+
+// Sets `verifyReadBack` for one test and puts the old value back afterwards.
+class VerifySetting {
+public:
+    explicit VerifySetting(bool on) : old_(verifyReadBack.exchange(on)) {}
+    ~VerifySetting() { verifyReadBack = old_; }
+    VerifySetting(const VerifySetting&) = delete;
+    VerifySetting& operator=(const VerifySetting&) = delete;
+
+private:
+    uint8_t old_;
+};
+
+// Returns true when `name` could be a scrambled name: 16 letters and digits.
+bool IsScrambledName(const std::wstring& name);
