@@ -19,11 +19,13 @@ struct EraseItem {
 // The text is a constant that outlives every job.
 const wchar_t* ItemStatus(EraseResult result);
 
-// Erases `items` in order with `method`, then removes `folders` after a clean
-// run. Reports through WM_APP_STATUS and posts WM_APP_FINISHED exactly once.
+// Erases `items` in order with `method`, stopping at the first item that is
+// not Done, then removes `folders` only when every item was Done and no stop
+// was requested. Reports through WM_APP_STATUS and posts WM_APP_FINISHED exactly once.
 void FileEraseJob(EraseMethodFn method, std::vector<EraseItem> items, std::vector<std::wstring> folders);
 
-// Renames each folder to a random name and removes it, deepest first. Reports nothing.
+// Renames each folder to a random name and removes it, deepest first; a path
+// that is no longer a folder is left alone. Reports nothing.
 void RemoveFolders(std::vector<std::wstring> folders);
 
 // Fills the free space under `folder` with one hidden file, lets `method`
