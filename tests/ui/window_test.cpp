@@ -201,7 +201,8 @@ void ScriptedVolumes::Install(FakeOs& fake, const std::wstring& ssdFolder, const
             return RealOsCalls().GetVolumePathNameW(path, volume, size);
         if (file.rfind(lostFolder, 0) == 0)
             return FALSE;
-        wcscpy_s(volume, size, file.rfind(ssdFolder, 0) == 0 ? L"S:\\" : L"H:\\");
+        bool ssd = file.rfind(ssdFolder, 0) == 0 || file.rfind(L"S:\\", 0) == 0;
+        wcscpy_s(volume, size, ssd ? L"S:\\" : L"H:\\");
         return TRUE;
     };
     fake.hooks.CreateFileW = [this](LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
