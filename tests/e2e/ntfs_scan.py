@@ -367,9 +367,11 @@ def report(before, after):
     for content in CONTENTS:
         b = before["contents"][str(content.cid)]
         a = after["contents"][str(content.cid)] if after else None
-        line = "  %-45s %9d bytes  before %9d" % (content.label(), content.size, b["bytes"])
-        if a is not None:
-            line += "  after %9d  (%s)" % (a["bytes"], describe(a["places"]))
+        line = "  %-52s %8d bytes  before %8d" % (content.label(), content.size, b["bytes"])
+        if a is None:
+            line += "  (cells: %s)" % describe(b["places"])
+        else:
+            line += "  after %8d  (cells: %s)" % (a["bytes"], describe(a["places"]))
             if a["bytes"]:
                 leaks.append("%d bytes of %s survive (%s)"
                              % (a["bytes"], content.label(), describe(a["places"])))
