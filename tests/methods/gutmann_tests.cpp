@@ -84,13 +84,15 @@ TEST(Gutmann, EachFileGetsTheOrderOfItsOwnDraws)
     ScratchFolder folder;
     FakeOs fake;
     fake.ScriptRandom(Script({Draws([](uint32_t) { return 0u; }), SeedBytes(1), NameBytes(),
-                              Draws([](uint32_t i) { return i; }), SeedBytes(2), Ramp(16, 20)}));
+                              Draws([](uint32_t i) { return i + (i + 1) * 0xABCDEFu; }), SeedBytes(2), Ramp(16, 20)}));
     ObservedErase first = ObserveErase(fake, EraseGutmann, folder.Create(L"a", Ramp(kObservedSize)));
     ObservedErase second = ObserveErase(fake, EraseGutmann, folder.Create(L"b", Ramp(kObservedSize)));
     ASSERT_EQ(EraseResult::Success, first.result);
     ASSERT_EQ(EraseResult::Success, second.result);
     EXPECT_EQ(kPublished[1], MiddlePasses(first).front());
     EXPECT_EQ(kPublished[0], MiddlePasses(first).back());
+    // r leaves remainder i at every step, so the second keeps the published
+    // order; its draws fill all four bytes, so they must be read little-endian.
     EXPECT_EQ(kPublished, MiddlePasses(second));
     EXPECT_NE(MiddlePasses(first), MiddlePasses(second));
 }
