@@ -1,3 +1,4 @@
+#include "engine/log_text.h"
 #include "engine/secure_erase.h"
 #include "tests/engine/engine_test_support.h"
 #include "tests/support/fake_os.h"
@@ -114,6 +115,11 @@ TEST(SecureEraseFile, ReproducesTheDod3PassExampleWithANamedStream)
     rng.discard(26);  // the stream's random pass comes before the main stream's
     EXPECT_EQ(Expected(RandomPass(), 8192, rng), capture.writes.back());
     EXPECT_TRUE(folder.Names().empty());
+    for (const OsCallRecord& open : fake.CallsOf(OsFn::CreateFileW)) {  // only the read-back may follow a link
+        if ((open.number & FILE_FLAG_SEQUENTIAL_SCAN) == 0) {
+            EXPECT_EQ(FILE_FLAG_OPEN_REPARSE_POINT, open.number);
+        }
+    }
     EXPECT_LEDGER_BALANCED(fake);
 }
 
@@ -352,4 +358,12 @@ TEST(SecureEraseFile, HandlesBadInputWithoutWritingAnywhereElse)
     CloseHandle(other);
     EXPECT_EQ(Ramp(10), ReadAll(held));
     RemoveDirectoryW(longFolder.c_str());
+}
+
+TEST(FormatText, CutsAnOverlongTextAtAWholeCharacter)
+{
+    wchar_t buffer[8];
+    EXPECT_STREQ(L"abcd\U0001F600", FormatText(buffer, 7, L"ab%ls", L"cd\U0001F600"));
+    EXPECT_STREQ(L"abcd", FormatText(buffer, 6, L"ab%ls", L"cd\U0001F600"));
+    EXPECT_STREQ(L"ab", FormatText(buffer, 3, L"ab%d", 12345));
 }

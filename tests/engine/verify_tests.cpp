@@ -68,7 +68,9 @@ TEST(VerifyPass, ReportsEveryFailureAndReleasesEverything)
     const wchar_t* const openFailed = L"Verification: failed to open file for read-back.";
     const wchar_t* const readError = L"Verification: read error during read-back.";
     const wchar_t* const mismatch = L"VERIFICATION FAILED: disk content does not match expected overwrite pattern.";
-    enum class Fault { NoOpen, NoBuffer, NoReopen, BufferedReadFails, ShortUnbufferedRead, ChangedByte, Stop, Empty };
+    enum class Fault {
+        NoOpen, NoBuffer, NoReopen, BufferedReadFails, BufferedOnly, ShortUnbufferedRead, ChangedByte, Stop, Empty
+    };
     const struct {
         Fault fault;
         bool result;
@@ -76,6 +78,7 @@ TEST(VerifyPass, ReportsEveryFailureAndReleasesEverything)
     } cases[] = {
         {Fault::NoOpen, false, openFailed},   {Fault::NoBuffer, false, nullptr},
         {Fault::NoReopen, false, readError},  {Fault::BufferedReadFails, false, readError},
+        {Fault::BufferedOnly, false, readError},  // opened buffered: a failed read is not retried
         {Fault::ShortUnbufferedRead, true, nullptr}, {Fault::ChangedByte, false, mismatch},
         {Fault::Stop, false, nullptr},        {Fault::Empty, true, nullptr},
     };
@@ -92,6 +95,10 @@ TEST(VerifyPass, ReportsEveryFailureAndReleasesEverything)
         if (c.fault == Fault::NoOpen) fake.FailEveryCall(OsFn::CreateFileW);
         if (c.fault == Fault::NoBuffer) fake.FailNthCall(OsFn::AlignedAlloc, 2);
         if (c.fault == Fault::NoReopen) fake.FailNthCall(OsFn::CreateFileW, 2);
+        if (c.fault == Fault::BufferedOnly) {
+            fake.FailNthCall(OsFn::CreateFileW, 1);
+            fake.FailNthCall(OsFn::ReadFile, 1);
+        }
         if (c.fault == Fault::BufferedReadFails) fake.FailNthCall(OsFn::ReadFile, 2);
         if (c.fault == Fault::ShortUnbufferedRead) fake.ShortenNthRead(1, 4096);
         StopFlag stop{c.fault == Fault::Stop};
