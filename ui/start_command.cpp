@@ -87,12 +87,14 @@ void OnStartErase()
     std::vector<EraseItem> items = CollectEraseItems(rowCount);
     if (items.empty())
         return;
+    // From here the rows are the job's; a drop, even one that arrives while
+    // the question is open, takes them away from it.
+    ui.rowsBelongToJob = true;
     // The question box runs its own message loop, in which another command
     // may have started a job.
     if (!UserConfirmsErase(AnyItemOnSsdLikeVolume(items)) || JobIsRunning())
         return;
     EraseMethodFn method = CaptureJobOptions();
-    ui.rowsBelongToJob = true;
     StartJob(L"Started erasing files...",
              [method, items = std::move(items), folders = droppedFolders]() mutable {
                  FileEraseJob(method, std::move(items), std::move(folders));

@@ -5,12 +5,14 @@
 #include "app/ui_state.h"
 #include "ui/control_ids.h"
 
+#include <commctrl.h>
 #include <shlobj.h>
 
 namespace {
 
-// What the answering timer does once it finds a dialog of this thread.
-std::function<void(HWND)> answerDialog;
+// What the answering timer does with a dialog of this thread; returns true
+// once it has answered, or false to be called again on the next tick.
+std::function<bool(HWND)> answerDialog;
 bool dialogAnswered = false;
 
 BOOL CALLBACK FindDialog(HWND window, LPARAM found)
@@ -27,16 +29,30 @@ void CALLBACK AnswerDialog(HWND, UINT, UINT_PTR, DWORD)
 {
     HWND dialog = nullptr;
     EnumThreadWindows(GetCurrentThreadId(), FindDialog, reinterpret_cast<LPARAM>(&dialog));
-    if (!dialog || dialogAnswered)
-        return;
-    dialogAnswered = true;
-    answerDialog(dialog);
+    if (dialog && !dialogAnswered)
+        dialogAnswered = answerDialog(dialog);
 }
 
 std::wstring TextOf(HWND window)
 {
     wchar_t text[1024] = {};
     GetWindowTextW(window, text, 1024);
+    return text;
+}
+
+// Returns the text of the selected item of the dialog's tree view, or "".
+std::wstring SelectedTreeText(HWND dialog)
+{
+    HWND tree = FindWindowExW(dialog, nullptr, WC_TREEVIEWW, nullptr);
+    auto selected = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    wchar_t text[MAX_PATH] = {};
+    TVITEMW item = {};
+    item.mask = TVIF_TEXT;
+    item.hItem = selected;
+    item.pszText = text;
+    item.cchTextMax = MAX_PATH;
+    if (!tree || !selected || !SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)))
+        return L"";
     return text;
 }
 
@@ -67,6 +83,7 @@ TEST_F(DialogSmokeTest, TheRealNoItemsBoxShowsItsTextAndCaption)
         caption = TextOf(dialog);
         text = TextOf(GetDlgItem(dialog, 0xFFFF));
         PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+        return true;
     };
     fake.hooks.MessageBoxW = nullptr;
     Click(ui.startButton);
@@ -79,8 +96,13 @@ TEST_F(DialogSmokeTest, TheRealFolderBrowserHandsItsChoiceToTheQuestion)
 {
     std::wstring chosen = temp.Folder(L"Chosen");
     answerDialog = [&](HWND dialog) {
+        // The browser may still be filling its tree; press OK only once the
+        // selection has really moved to the folder.
         SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(chosen.c_str()));
+        if (SelectedTreeText(dialog) != L"Chosen")
+            return false;
         PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+        return true;
     };
     fake.hooks.SHBrowseForFolderW = nullptr;
     MenuCommand(IDM_WIPE_FREE_SPACE);  // the question that follows is declined through the seam

@@ -236,12 +236,3 @@ TEST_F(MainWindowTest, AboutOpensTheHomePageThroughTheShell)
     EXPECT_EQ(SW_SHOWNORMAL, calls[0].number);
     EXPECT_TRUE(IsWindow(window));
 }
-
-TEST_F(MainWindowTest, UnknownCommandsAreIgnored)
-{
-    MenuCommand(IDOK);
-    MenuCommand(4242);
-    EXPECT_TRUE(IsWindow(window));
-    EXPECT_TRUE(Boxes().empty());
-    EXPECT_FALSE(workerThread.joinable());
-}

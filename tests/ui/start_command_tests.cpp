@@ -315,6 +315,22 @@ TEST_F(StartCommandTest, ADropDuringAJobKeepsTheJobsReportsOffTheNewRows)
     EXPECT_EQ(std::vector<std::wstring>(3, L"Done"), RowTexts(1));
 }
 
+TEST_F(StartCommandTest, ADropWhileTheQuestionIsOpenAlsoKeepsTheRowsFromTheJob)
+{
+    std::wstring confirmed = temp.File(L"confirmed.txt");
+    std::wstring fresh = temp.File(L"fresh.txt");
+    Drop({confirmed});
+    fake.hooks.MessageBoxW = [&](HWND, LPCWSTR, LPCWSTR, UINT) {
+        Drop({fresh});
+        return IDOK;
+    };
+    Click(ui.startButton);
+    ASSERT_TRUE(WaitForJobEnd());
+    EXPECT_FALSE(PathExists(confirmed)) << "the job erases what the user confirmed";
+    EXPECT_TRUE(PathExists(fresh));
+    EXPECT_EQ(std::vector<std::wstring>{L"Ready"}, RowTexts(1));
+}
+
 TEST_F(StartCommandTest, ReportsReachTheRowsTheStatusLineAndTheBar)
 {
     EraseAndWait({temp.File(L"a.txt"), temp.File(L"b.txt")});

@@ -169,40 +169,6 @@ TEST_F(WipeCommandTest, AConfirmedWipeFillsTheChosenFolderNotTheVolumeRoot)
     EXPECT_LEDGER_BALANCED(fake);
 }
 
-TEST_F(WipeCommandTest, TooLittleSpaceIsStillAskedAndTheJobSaysSo)
-{
-    ReportFreeSpace(100ull << 20);
-    BrowseTo(temp.path());
-    boxAnswer = IDOK;
-    RecordReports();
-    MenuCommand(IDM_WIPE_FREE_SPACE);
-    ASSERT_EQ(1u, Boxes().size());
-    ASSERT_TRUE(WaitForJobEnd());
-    EXPECT_TRUE(Reported(L"Not enough free space to wipe."));
-    EXPECT_EQ(L"Operation stopped due to error. Check per-item status for details.", StatusLine());
-}
-
-TEST_F(WipeCommandTest, WipeFreeSpaceDuringAWipeOnlySaysBusy)
-{
-    ReportFreeSpace(134217728ull + 4096);
-    BrowseTo(temp.path());
-    SendMessageW(ui.verifyCheck, BM_SETCHECK, BST_UNCHECKED, 0);
-    boxAnswer = IDOK;
-    gate.Install(fake);
-    MenuCommand(IDM_WIPE_FREE_SPACE);
-    ASSERT_TRUE(gate.WaitUntilReached());
-
-    MenuCommand(IDM_WIPE_FREE_SPACE);
-    EXPECT_EQ(1, fake.Calls(OsFn::SHBrowseForFolderW));
-    EXPECT_EQ(1, fake.Calls(OsFn::StartThread));
-    EXPECT_EQ((std::vector<std::wstring>{L"Confirm Free Space Wipe", L"Busy"}), BoxCaptions());
-
-    Click(ui.cancelButton);
-    gate.Release();
-    ASSERT_TRUE(WaitForJobEnd());
-    EXPECT_EQ(L"Operation was canceled.", StatusLine());
-}
-
 TEST_F(WipeCommandTest, AJobStartedWhileTheQuestionIsOpenMakesTheWipeSayBusy)
 {
     Drop({temp.File(L"a.txt")});
@@ -218,19 +184,4 @@ TEST_F(WipeCommandTest, AJobStartedWhileTheQuestionIsOpenMakesTheWipeSayBusy)
     EXPECT_EQ(1, fake.Calls(OsFn::StartThread));
     ASSERT_TRUE(WaitForJobEnd());
     EXPECT_EQ(L"Done", RowText(0, 1));
-}
-
-TEST_F(WipeCommandTest, AWorkerThatCannotStartLeavesTheWindowIdleAndSaysSo)
-{
-    ReportFreeSpace(10737418240ull);
-    BrowseTo(temp.path());
-    boxAnswer = IDOK;
-    fake.hooks.StartThread = [](std::function<void()>, std::thread*) { return false; };
-    MenuCommand(IDM_WIPE_FREE_SPACE);
-    EXPECT_EQ(L"Could not start the operation: Windows refused to create a worker thread. Nothing was changed.",
-              StatusLine());
-    EXPECT_FALSE(workerThread.joinable());
-    EXPECT_TRUE(IsWindowEnabled(ui.startButton));
-    EXPECT_FALSE(IsWindowEnabled(ui.cancelButton));
-    EXPECT_EQ(0, BarPosition());
 }
