@@ -41,6 +41,7 @@ HMENU BuildMenuBar()
     return bar;
 }
 
+// Deletes the dialog font and ends the message loop.
 void OnDestroy()
 {
     if (ui.dialogFont) {
@@ -64,6 +65,7 @@ void OnClose(HWND window)
     ShowWindow(window, SW_HIDE);
 }
 
+// Routes a menu or button command to its handler; unknown ids do nothing.
 void OnCommand(HWND window, int id)
 {
     switch (id) {

@@ -64,6 +64,7 @@ HWND CreateControl(HWND parent, const ControlSpec& spec)
     return control;
 }
 
+// Appends a left-aligned column to the file list.
 void InsertListColumn(int index, int width, const wchar_t* title)
 {
     LVCOLUMNW column = {};
@@ -74,6 +75,7 @@ void InsertListColumn(int index, int width, const wchar_t* title)
     SendMessageW(ui.fileList, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&column));
 }
 
+// Gives the file list its row style and its two columns, File Name and Status.
 void SetUpFileList()
 {
     SendMessageW(ui.fileList, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
