@@ -21,6 +21,8 @@ std::wstring StreamNameOf(const wchar_t* record)
 enum class StreamOutcome { Done, StepEnded };
 
 // Opens, measures, announces and overwrites one stream with every pass.
+// Returns StepEnded when a failed positioning or write, or the stop flag,
+// ends the whole step; Done otherwise, a skipped stream included.
 StreamOutcome OverwriteStream(const wchar_t* path, const std::wstring& name, const PassList& passes,
                               LogFn log, void* context, const StopFlag* stop, EraseRng& rng,
                               const ByteDistribution& dist)

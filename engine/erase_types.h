@@ -27,6 +27,12 @@ using LogFn = intptr_t (*)(const wchar_t* text, void* context);
 // The stop flag is one atomic byte; the engine and the jobs only read it.
 using StopFlag = std::atomic<uint8_t>;
 
+// Returns true when a stop flag is given and set.
+inline bool StopIsSet(const StopFlag* stop)
+{
+    return stop != nullptr && stop->load() != 0;
+}
+
 // Set by Cancel, by closing the window during a job and at exit; cleared by
 // the commands when a job starts. No job clears it.
 extern StopFlag stopRequested;

@@ -22,11 +22,6 @@ void FormatInto(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list
 
 }  // namespace
 
-bool StopIsSet(const StopFlag* stop)
-{
-    return stop != nullptr && stop->load() != 0;
-}
-
 const wchar_t* FormatText(wchar_t* buffer, size_t capacity, const wchar_t* format, ...)
 {
     va_list args;

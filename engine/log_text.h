@@ -5,9 +5,6 @@
 
 #include <cstddef>
 
-// Returns true when a stop flag is given and set.
-bool StopIsSet(const StopFlag* stop);
-
 // Formats printf-style into `buffer` of `capacity` characters (at least 1).
 // A text that does not fit is cut at the last whole character, never inside
 // a surrogate pair, and is always terminated. Returns `buffer`.

@@ -33,6 +33,7 @@ bool HandleIsReparsePoint(HANDLE file, BY_HANDLE_FILE_INFORMATION& info)
 }
 
 // Opens `path` with `access` and read sharing, without following a link.
+// Returns the handle, or INVALID_HANDLE_VALUE.
 HANDLE OpenWithoutFollowing(const wchar_t* path, DWORD access)
 {
     return os.CreateFileW(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);

@@ -11,6 +11,7 @@ namespace {
 constexpr size_t kSectorAlignment = 4096;
 
 // Opens `path` for read-back; unbuffered reads bypass the system cache.
+// Returns the handle, or INVALID_HANDLE_VALUE.
 HANDLE OpenForReadBack(const wchar_t* path, bool unbuffered)
 {
     DWORD flags = FILE_FLAG_SEQUENTIAL_SCAN | (unbuffered ? FILE_FLAG_NO_BUFFERING : 0);
