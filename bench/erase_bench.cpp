@@ -1,0 +1,146 @@
+// Figures for scripts/bench: how fast a pass is filled, how fast one large
+// file is erased, how much memory an erase holds, and how many small files a
+// second the erase job gets through. Run under Wine on the machine measured.
+//
+//   erase_bench fill MiB
+//   erase_bench erase FOLDER MiB LABEL
+//   erase_bench memory FOLDER MiB
+//   erase_bench tree FOLDER COUNT
+//   erase_bench small FOLDER verify|noverify job|direct LABEL
+#include "bench/bench_support.h"
+
+#include "engine/erase_types.h"
+#include "engine/pass.h"
+#include "methods/erase_methods.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Fills `mebibytes` of each kind of pass into one 64 KiB buffer, as a pass
+// does, and prints the rate.
+int BenchFill(uint64_t mebibytes)
+{
+    struct Kind {
+        const char* name;
+        PassSpec pass;
+    };
+    const Kind kinds[] = {
+        {"fill.fixed", PassSpec{PassKind::FixedByte, 0x00, {}}},
+        {"fill.pattern", PassSpec{PassKind::Pattern, 0, {0x92, 0x49, 0x24}}},
+        {"fill.random", PassSpec{PassKind::Random, 0, {}}},
+    };
+    std::vector<uint8_t> buffer(65536);
+    const uint64_t bytes = mebibytes * kMiB;
+    for (const Kind& kind : kinds) {
+        EraseRng rng(5489);
+        uint64_t cursor = 0, sum = 0;
+        const double start = Seconds();
+        for (uint64_t done = 0; done < bytes; done += buffer.size()) {
+            FillPassBuffer(buffer.data(), buffer.size(), kind.pass, cursor, rng, ByteDistribution());
+            sum += buffer[done % buffer.size()];
+        }
+        const double seconds = Seconds() - start;
+        PrintFigure(kind.name, MegabytesPerSecond(bytes, seconds), "MB/s");
+        if (sum == 1) printf("\n");  // keeps the fill from being optimised away
+    }
+    return 0;
+}
+
+// Erases a fresh file of `mebibytes` in `folder` with Random and Zero fill
+// 1-pass, verification off and on, and prints each rate under "erase.LABEL".
+int BenchErase(const std::wstring& folder, uint64_t mebibytes, const char* label)
+{
+    struct Case {
+        const char* name;
+        EraseMethodFn method;
+        bool verify;
+    };
+    const Case cases[] = {
+        {"random", EraseRandom, false},
+        {"zero", EraseZeroFill, false},
+        {"random.verify", EraseRandom, true},
+        {"zero.verify", EraseZeroFill, true},
+    };
+    const std::wstring path = folder + L"\\erase_bench.dat";
+    const uint64_t bytes = mebibytes * kMiB;
+    for (const Case& erase : cases) {
+        if (!CreateFilledFile(path, bytes)) {
+            printf("cannot create the file to erase\n");
+            return 1;
+        }
+        verifyReadBack.store(erase.verify ? 1 : 0);
+        StopFlag stop{0};
+        const double start = Seconds();
+        EraseResult result = erase.method(path.c_str(), nullptr, nullptr, nullptr, &stop, false);
+        const double seconds = Seconds() - start;
+        if (result != EraseResult::Success) {
+            printf("erase failed with %d\n", static_cast<int>(result));
+            return 1;
+        }
+        char name[64];
+        snprintf(name, sizeof name, "erase.%s.%s", label, erase.name);
+        PrintFigure(name, MegabytesPerSecond(bytes, seconds), "MB/s");
+    }
+    return 0;
+}
+
+// Erases one file of `mebibytes` with Random 1-pass and verification, and
+// prints the peak working set before and after.
+int BenchMemory(const std::wstring& folder, uint64_t mebibytes)
+{
+    const std::wstring path = folder + L"\\erase_bench_memory.dat";
+    if (!CreateFilledFile(path, mebibytes * kMiB)) return 1;
+    const uint64_t before = PeakWorkingSet();
+    verifyReadBack.store(1);
+    StopFlag stop{0};
+    if (EraseRandom(path.c_str(), nullptr, nullptr, nullptr, &stop, false) != EraseResult::Success) return 1;
+    const uint64_t after = PeakWorkingSet();
+    char name[64];
+    snprintf(name, sizeof name, "memory.%lluMiB.peak", static_cast<unsigned long long>(mebibytes));
+    PrintFigure(name, static_cast<double>(after) / kMiB, "MiB");
+    snprintf(name, sizeof name, "memory.%lluMiB.growth", static_cast<unsigned long long>(mebibytes));
+    PrintFigure(name, static_cast<double>(after - before) / kMiB, "MiB");
+    return 0;
+}
+
+int Usage()
+{
+    printf("usage: erase_bench fill MiB | erase FOLDER MiB LABEL | memory FOLDER MiB |\n"
+           "                   tree FOLDER COUNT | small FOLDER verify|noverify job|direct LABEL\n");
+    return 2;
+}
+
+}  // namespace
+
+// Reads the wide command line itself, which MinGW's main does not offer.
+int main()
+{
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argv == nullptr || argc < 3) return Usage();
+    const std::wstring command = argv[1];
+    if (command == L"fill") return BenchFill(wcstoull(argv[2], nullptr, 10));
+    if (argc < 4) return Usage();
+    const std::wstring folder = argv[2];
+    if (command == L"erase" && argc == 5) {
+        char label[32];
+        snprintf(label, sizeof label, "%ls", argv[4]);
+        return BenchErase(folder, wcstoull(argv[3], nullptr, 10), label);
+    }
+    if (command == L"memory") return BenchMemory(folder, wcstoull(argv[3], nullptr, 10));
+    if (command == L"tree") return CreateFileTree(folder, _wtoi(argv[3])) ? 0 : 1;
+    if (command == L"small" && argc == 6) {
+        char label[32];
+        snprintf(label, sizeof label, "%ls", argv[5]);
+        return RunSmallFilesBench(folder, std::wstring(argv[3]) == L"verify", std::wstring(argv[4]) == L"job", label);
+    }
+    return Usage();
+}
