@@ -5,7 +5,7 @@ REPO_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages the build, the tests and the run need.
 REQUIRED_PACKAGES="g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth xdotool imagemagick fonts-wine
-cmake ninja-build googletest ntfs-3g sleuthkit zip coreutils"
+cmake ninja-build googletest gcc libx11-dev python3 ntfs-3g sleuthkit zip coreutils"
 
 # Installs whatever of REQUIRED_PACKAGES is missing.
 ensure_packages() {
@@ -85,7 +85,7 @@ screenshot_main_window() {
     local program=$!
     local window
     window="$(xdotool search --sync --onlyvisible --name '^Tarnwick File Eraser$' | head -n 1)"
-    drop_sample_files "$window"
+    drop_sample_files "$window" "$build_dir"
     sleep 1
     import -window "$window" "$screenshot"
     wine "$build_dir/window_probe.exe" exit >/dev/null 2>&1
@@ -94,17 +94,18 @@ screenshot_main_window() {
     echo "Screenshot of the main window saved to $screenshot"
 }
 
-# Drops a few sample files onto the window, so the screenshot shows a list.
-# Uses the X11 drag-and-drop source built for the end-to-end tests when present.
+# Drops a few sample files onto the window with the X11 drag-and-drop source
+# of the end-to-end tests, so the screenshot shows a list.
 drop_sample_files() {
-    local window="$1"
-    local dropper="$REPO_DIR/tests/e2e/xdnd_drop.sh"
-    [ -f "$dropper" ] || return 0
-    local samples
-    samples="$(mktemp -d /tmp/tarnwick-samples.XXXXXX)"
+    local window="$1" build_dir="$2"
+    local dropper="$build_dir/e2e-tools/xdnd_drop"
+    mkdir -p "$(dirname "$dropper")"
+    gcc -std=c11 -D_DEFAULT_SOURCE -O2 -o "$dropper" "$REPO_DIR/tests/e2e/xdnd_drop.c" -lX11 || return 0
+    local samples="$build_dir/e2e-tools/samples"
+    rm -rf "$samples" && mkdir -p "$samples"
     printf 'quarterly figures\n' >"$samples/Quarterly report.docx"
     printf 'draft\n' >"$samples/Contract draft.pdf"
     printf 'keys\n' >"$samples/passwords.kdbx"
-    bash "$dropper" "$window" "$samples/Quarterly report.docx" "$samples/Contract draft.pdf" \
+    "$dropper" "$window" "$samples/Quarterly report.docx" "$samples/Contract draft.pdf" \
         "$samples/passwords.kdbx" || true
 }
