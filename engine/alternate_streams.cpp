@@ -17,6 +17,24 @@ std::wstring StreamNameOf(const wchar_t* record)
     return name.substr(0, typeColon);
 }
 
+// Opens the named stream `name` of `path` for writing, unshared, and
+// measures it into `size`. Opened without following a link, so that a link
+// put in the file's place cannot lead the writes into another file. Returns
+// false, with `stream` empty, when it cannot be opened or measured.
+bool OpenStream(const wchar_t* path, const std::wstring& name, FileHandle& stream, int64_t& size)
+{
+    std::wstring streamPath = std::wstring(path) + name;
+    stream.Reset(os.CreateFileW(streamPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    LARGE_INTEGER measured = {};
+    if (!stream.IsValid() || !os.GetFileSizeEx(stream.Get(), &measured)) {
+        stream.Reset();
+        return false;
+    }
+    size = measured.QuadPart;
+    return true;
+}
+
 // Outcome of overwriting one stream.
 enum class StreamOutcome { Done, StepEnded };
 
@@ -27,18 +45,13 @@ StreamOutcome OverwriteStream(const wchar_t* path, const std::wstring& name, con
                               LogFn log, void* context, const StopFlag* stop, EraseRng& rng,
                               const ByteDistribution& dist)
 {
-    std::wstring streamPath = std::wstring(path) + name;
-    // Opened without following a link, so that a link put in the file's
-    // place cannot lead the writes into another file.
-    FileHandle stream(os.CreateFileW(streamPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!stream.IsValid()) return StreamOutcome::Done;
-    LARGE_INTEGER size = {};
-    if (!os.GetFileSizeEx(stream.Get(), &size) || size.QuadPart == 0) return StreamOutcome::Done;
+    FileHandle stream;
+    int64_t size = 0;
+    if (!OpenStream(path, name, stream, size) || size == 0) return StreamOutcome::Done;
     LogFormatted(log, context, CapacityForName(256, name.c_str()), L"Overwriting ADS %ls (%lld bytes)...",
-                 name.c_str(), static_cast<long long>(size.QuadPart));
+                 name.c_str(), static_cast<long long>(size));
     for (const PassSpec& pass : passes) {
-        if (!WritePassFromStart(stream.Get(), size.QuadPart, pass, rng, dist, stop, nullptr)) {
+        if (!WritePassFromStart(stream.Get(), size, pass, rng, dist, stop, nullptr)) {
             return StreamOutcome::StepEnded;
         }
     }
@@ -71,4 +84,16 @@ bool OverwriteAlternateStreams(const wchar_t* path, const PassList& passes, LogF
         }
     }
     return true;
+}
+
+void ZeroSmallAlternateStreams(const wchar_t* path, int64_t limit, const StopFlag* stop)
+{
+    for (const std::wstring& name : ListAlternateStreams(path)) {
+        if (StopIsSet(stop)) return;
+        FileHandle stream;
+        int64_t size = 0;
+        if (OpenStream(path, name, stream, size) && size > 0 && size < limit) {
+            WriteZerosInPlace(stream.Get(), size, stop);
+        }
+    }
 }

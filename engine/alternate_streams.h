@@ -19,3 +19,11 @@ std::vector<std::wstring> ListAlternateStreams(const wchar_t* path);
 // Returns false only when the step was ended by the stop flag; true otherwise.
 bool OverwriteAlternateStreams(const wchar_t* path, const PassList& passes, LogFn log, void* context,
                                const StopFlag* stop, EraseRng& rng, const ByteDistribution& dist);
+
+// Writes zeros once, in place and flushed, over each non-empty named stream
+// of `path` shorter than `limit` bytes, drawing nothing from the file's
+// random stream and reporting nothing. Best effort: a stream that cannot be
+// opened, measured or written is left to the passes and the next one is
+// zeroed. Ends at the stop flag, leaving the cancel to the caller's next
+// check. Returns nothing.
+void ZeroSmallAlternateStreams(const wchar_t* path, int64_t limit, const StopFlag* stop);

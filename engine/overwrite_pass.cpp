@@ -58,6 +58,13 @@ bool WritePassFromStart(HANDLE file, int64_t length, const PassSpec& pass, Erase
     return true;
 }
 
+bool WriteZerosInPlace(HANDLE file, int64_t length, const StopFlag* stop)
+{
+    const PassSpec zeros{PassKind::FixedByte, 0, {}};
+    EraseRng unused;  // a fixed-byte pass never draws
+    return WritePassFromStart(file, length, zeros, unused, ByteDistribution(), stop, nullptr);
+}
+
 bool RunOverwritePass(HANDLE file, int64_t length, const PassSpec& pass, int32_t passIndex,
                       int32_t passCount, ProgressFn progress, LogFn log, void* context,
                       const StopFlag* stop, int64_t& bytesDone, double totalWork, EraseRng& rng,

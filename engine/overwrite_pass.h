@@ -25,6 +25,11 @@ struct PassProgress {
 bool WritePassFromStart(HANDLE file, int64_t length, const PassSpec& pass, EraseRng& rng,
                         const ByteDistribution& dist, const StopFlag* stop, const PassProgress* report);
 
+// Writes zeros once over the first `length` bytes of `file`, in place, and
+// flushes, drawing nothing from any random stream; checks `stop` (may be
+// null) before each chunk. Returns what WritePassFromStart returns.
+bool WriteZerosInPlace(HANDLE file, int64_t length, const StopFlag* stop);
+
 // Announces pass `passIndex` + 1 of `passCount` to `log` and writes it over
 // the main stream from offset 0 to `length`, moving progress after every
 // chunk. Returns true when the whole pass was written and the flush was

@@ -103,3 +103,39 @@ TEST(OverwriteAlternateStreams, AnEmptyPassListOnlyAnnouncesAndNoStreamsMeansNot
     EXPECT_TRUE(sink.events.empty());
     EXPECT_LEDGER_BALANCED(file.fake);
 }
+
+TEST(ZeroSmallAlternateStreams, ZeroesEachStreamUnderTheLimitInPlaceAndGoesOnPastAFailure)
+{
+    const std::vector<uint8_t> zeros26(26, 0), zeros10(10, 0);
+    const struct {
+        const char* name;
+        int64_t limit;
+        bool failFirstWrite, stopAtFirstWrite;
+        std::vector<uint8_t> zoneAfter, secondAfter;
+    } cases[] = {
+        {"limit between the two", 20, false, false, Ramp(26), zeros10},
+        {"first write fails", 4096, true, false, Ramp(26), zeros10},
+        {"stop at the first write", 4096, false, true, zeros26, Ramp(10)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FileWithStreams file;
+        StopFlag stop{0};
+        if (c.failFirstWrite) file.fake.FailNthCall(OsFn::WriteFile, 1);
+        if (c.stopAtFirstWrite) {
+            file.fake.hooks.WriteFile = [&](HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
+                stop = 1;
+                return RealOsCalls().WriteFile(h, b, n, d, o);
+            };
+        }
+        ZeroSmallAlternateStreams(file.path.c_str(), c.limit, &stop);
+        EXPECT_EQ(c.zoneAfter, file.fake.StreamContents(L":Zone.Identifier"));
+        EXPECT_EQ(c.secondAfter, file.fake.StreamContents(L":second"));
+        EXPECT_EQ(Ramp(7), file.fake.StreamContents(L":locked"));
+        EXPECT_EQ(Ramp(100), ReadAll(file.path));
+        for (const OsCallRecord& open : file.fake.CallsOf(OsFn::CreateFileW)) {
+            EXPECT_EQ(static_cast<int64_t>(FILE_FLAG_OPEN_REPARSE_POINT), open.number);
+        }
+        EXPECT_LEDGER_BALANCED(file.fake);
+    }
+}
