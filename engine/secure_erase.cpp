@@ -23,6 +23,13 @@ struct EraseSink {
     const StopFlag* stop;
 };
 
+// Logs the cancel text. Returns Canceled.
+EraseResult LogCanceled(const EraseSink& sink)
+{
+    LogText(sink.log, sink.context, kCanceledText);
+    return EraseResult::Canceled;
+}
+
 // Returns true when the open handle is itself a reparse point: the file was
 // swapped for a link after its path was checked. A failed query counts as
 // no: the handle was opened without following links, so it reaches the link
@@ -77,22 +84,29 @@ void ClearReadOnly(const wchar_t* path, DWORD attributes)
     os.SetFileAttributesW(path, cleared != 0 ? cleared : FILE_ATTRIBUTE_NORMAL);
 }
 
+// Opens the file for writing, refusing a handle that turns out to be a link.
+// Returns Success with `file` set, or OpenFailed / Refused with `file` empty;
+// logs nothing.
+EraseResult OpenForWriting(const wchar_t* path, FileHandle& file)
+{
+    file.Reset(OpenWithoutFollowing(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES));
+    if (!file.IsValid()) return EraseResult::OpenFailed;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!HandleIsReparsePoint(file.Get(), info)) return EraseResult::Success;
+    file.Reset();
+    return EraseResult::Refused;
+}
+
 // Opens the renamed file for the passes. Returns Success with `file` set,
 // or OpenFailed / Refused (both logged).
 EraseResult OpenForOverwrite(const wchar_t* path, const EraseSink& sink, FileHandle& file)
 {
-    file.Reset(OpenWithoutFollowing(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES));
-    if (!file.IsValid()) {
+    EraseResult opened = OpenForWriting(path, file);
+    if (opened == EraseResult::OpenFailed) {
         LogFormatted(sink.log, sink.context, CapacityForName(512, path), L"Unable to open for overwrite: %ls", path);
-        return EraseResult::OpenFailed;
     }
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (HandleIsReparsePoint(file.Get(), info)) {
-        file.Reset();
-        LogText(sink.log, sink.context, kRefusalText);
-        return EraseResult::Refused;
-    }
-    return EraseResult::Success;
+    if (opened == EraseResult::Refused) LogText(sink.log, sink.context, kRefusalText);
+    return opened;
 }
 
 // Asks the file system to store the file plainly, so that every pass lands
@@ -117,30 +131,63 @@ uint32_t ClusterSizeOf(const wchar_t* path)
     return static_cast<uint32_t>(sectorsPerCluster * bytesPerSector);
 }
 
-// A file smaller than a cluster may live inside its MFT record; lengthening
-// it moves the data to a new cluster and leaves the old bytes in the record,
-// out of reach of every pass. So its own bytes are zeroed in place first.
-// Returns true when they were written and flushed.
-bool ZeroInPlace(HANDLE file, int64_t size, EraseRng& rng)
+// Returns the end of the last cluster of a file of `size` bytes, or `size`
+// when the cluster size is unknown (0), the file already ends on a cluster
+// boundary, or the end would not fit in 64 bits.
+int64_t ClusterEnd(int64_t size, uint32_t cluster)
 {
-    const PassSpec zeros{PassKind::FixedByte, 0, {}};
-    return WritePassFromStart(file, size, zeros, rng, ByteDistribution(), nullptr, nullptr);
-}
-
-// Lengthens the file to the end of its last cluster so that the passes cover
-// the slack behind the data. Returns the overwrite length: the target when
-// the file was extended, else the file size.
-int64_t ExtendToClusterBoundary(HANDLE file, const wchar_t* path, int64_t size, const EraseSink& sink, EraseRng& rng)
-{
-    uint32_t cluster = ClusterSizeOf(path);
     if (cluster == 0) return size;
     int64_t remainder = size % cluster;
     if (remainder == 0 || size > INT64_MAX - cluster) return size;
-    int64_t target = size - remainder + cluster;
+    return size - remainder + cluster;
+}
+
+// An MFT record holds at most 4 KiB, so no stream of that size or more lives
+// inside one. Clusters can be smaller, hence the floor below.
+constexpr int64_t kLargestMftRecord = 4096;
+
+// Returns the size below which a stream is zeroed in place before the
+// rename: one cluster, but never less than the largest MFT record, which
+// also covers a volume whose cluster size is unknown (0).
+int64_t InPlaceLimit(uint32_t cluster)
+{
+    return cluster > kLargestMftRecord ? cluster : kLargestMftRecord;
+}
+
+// Zeroes the main stream in place when it is shorter than `limit`. Returns
+// true when it may be lengthened afterwards: it was zeroed, or is empty or
+// long enough not to need it; false when the open or the write failed or the
+// stop flag ended it.
+bool ZeroSmallMainStream(const wchar_t* path, int64_t size, int64_t limit, const StopFlag* stop)
+{
+    if (size == 0 || size >= limit) return true;
+    FileHandle file;
+    return OpenForWriting(path, file) == EraseResult::Success && WriteZerosInPlace(file.Get(), size, stop);
+}
+
+// On NTFS a stream of a few hundred bytes lives inside the file's MFT
+// record. Renaming the file, or lengthening the stream, rewrites the record
+// and leaves a copy of the old bytes in its slack, where no later write
+// reaches. So every stream that may live there is zeroed in place before the
+// rename. A stop ends the zeroing; the steps that follow report it. Returns
+// the length the main stream is to be lengthened to: the end of its last
+// cluster, or its own size when its zeroing failed (the passes then write
+// the data where it is rather than move it away).
+int64_t ZeroResidentStreams(const wchar_t* path, int64_t size, const StopFlag* stop)
+{
+    const uint32_t cluster = ClusterSizeOf(path);
+    const int64_t limit = InPlaceLimit(cluster);
+    const int64_t target = ZeroSmallMainStream(path, size, limit, stop) ? ClusterEnd(size, cluster) : size;
+    ZeroSmallAlternateStreams(path, limit, stop);
+    return target;
+}
+
+// Lengthens the file from `size` to `target` so that the passes cover the
+// slack behind the data. Returns the overwrite length: the target when the
+// file was extended, else the file size.
+int64_t ExtendToClusterBoundary(HANDLE file, int64_t size, int64_t target, const EraseSink& sink)
+{
     if (target <= size) return size;
-    // A failed zeroing leaves the data where it was: the passes then write
-    // it in place at the file's own length rather than lengthening it away.
-    if (size < cluster && !ZeroInPlace(file, size, rng)) return size;
     LARGE_INTEGER end;
     end.QuadPart = target;
     if (!os.SetFilePointerEx(file, end, nullptr, FILE_BEGIN) || !os.SetEndOfFile(file)) return size;
@@ -160,10 +207,7 @@ EraseResult RunPasses(HANDLE file, const wchar_t* path, int64_t length, const Pa
     const double totalWork = static_cast<double>(passCount) * static_cast<double>(length);
     int64_t bytesDone = 0;
     for (int32_t i = 0; i < passCount; ++i) {
-        if (StopIsSet(sink.stop)) {
-            LogText(sink.log, sink.context, kCanceledText);
-            return EraseResult::Canceled;
-        }
+        if (StopIsSet(sink.stop)) return LogCanceled(sink);
         const EraseRng snapshot = rng;
         if (!RunOverwritePass(file, length, passes[i], i, passCount, sink.progress, sink.log, sink.context,
                               sink.stop, bytesDone, totalWork, rng, dist)) {
@@ -179,16 +223,16 @@ EraseResult RunPasses(HANDLE file, const wchar_t* path, int64_t length, const Pa
     return EraseResult::Success;
 }
 
-// Overwrites the main stream of a file of `size` bytes at `path` and
-// deletes it. Returns the erase's result.
-EraseResult OverwriteAndDelete(const wchar_t* path, int64_t size, const PassList& passes,
+// Overwrites the main stream of a file of `size` bytes at `path`, first
+// lengthened to `target`, and deletes it. Returns the erase's result.
+EraseResult OverwriteAndDelete(const wchar_t* path, int64_t size, int64_t target, const PassList& passes,
                                const wchar_t* successMessage, const EraseSink& sink, EraseRng& rng)
 {
     FileHandle file;
     EraseResult opened = OpenForOverwrite(path, sink, file);
     if (opened != EraseResult::Success) return opened;
     DisableCompressionAndSparse(file.Get());
-    int64_t length = ExtendToClusterBoundary(file.Get(), path, size, sink, rng);
+    int64_t length = ExtendToClusterBoundary(file.Get(), size, target, sink);
     EraseResult written = RunPasses(file.Get(), path, length, passes, sink, rng);
     file.Reset();
     if (written != EraseResult::Success) return written;
@@ -230,18 +274,19 @@ EraseResult SecureEraseFile(const wchar_t* path, PassList passes, const wchar_t*
         LogText(log, context, L"Failed to obtain cryptographic random seed.");
         return EraseResult::Error;
     }
+    // Cleared before the in-place zeroing, the first write, which a read-only
+    // file would refuse.
+    ClearReadOnly(path, attributes);
+    const int64_t target = ZeroResidentStreams(path, size, stop);
     std::wstring current = path;
     std::wstring scrambled = keepName ? std::wstring() : ScrambleFileName(path);
     if (!scrambled.empty()) {
         current = scrambled;
         LogText(log, context, L"File name scrambled.");
     }
-    ClearReadOnly(current.c_str(), attributes);
     if (!OverwriteAlternateStreams(current.c_str(), passes, log, context, stop, rng, ByteDistribution())) {
-        if (!StopIsSet(stop)) return EraseResult::WriteFailed;
-        LogText(log, context, kCanceledText);
-        return EraseResult::Canceled;
+        return StopIsSet(stop) ? LogCanceled(sink) : EraseResult::WriteFailed;
     }
     if (size == 0) return DeleteEmptyFile(current.c_str(), sink);
-    return OverwriteAndDelete(current.c_str(), size, passes, successMessage, sink, rng);
+    return OverwriteAndDelete(current.c_str(), size, target, passes, successMessage, sink, rng);
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -41,9 +42,22 @@ std::vector<int64_t> WriteSizes(const FakeOs& fake)
     return sizes;
 }
 
+// Returns the first `count` writes, flushes, renames and lengthenings, in order.
+std::vector<OsFn> WriteOrder(const FakeOs& fake, size_t count)
+{
+    std::vector<OsFn> order;
+    for (const OsCallRecord& call : fake.CallLog()) {
+        if (order.size() < count && (call.fn == OsFn::WriteFile || call.fn == OsFn::FlushFileBuffers ||
+                                     call.fn == OsFn::MoveFileW || call.fn == OsFn::SetEndOfFile)) {
+            order.push_back(call.fn);
+        }
+    }
+    return order;
+}
+
 }  // namespace
 
-TEST(SecureEraseFile, LengthensToTheClusterEndAndZeroesASubClusterFileInPlaceFirst)
+TEST(SecureEraseFile, LengthensToTheClusterEndAndZeroesASubClusterFileInPlaceBeforeTheRename)
 {
     const struct {
         size_t size;
@@ -76,15 +90,9 @@ TEST(SecureEraseFile, LengthensToTheClusterEndAndZeroesASubClusterFileInPlaceFir
         EXPECT_LEDGER_BALANCED(fake);
         if (c.size == 300) {
             EXPECT_EQ(std::vector<uint8_t>(300, 0), capture.writes[0]);
-            std::vector<OsFn> order;
-            for (const OsCallRecord& call : fake.CallLog()) {
-                if (call.fn == OsFn::WriteFile || call.fn == OsFn::FlushFileBuffers ||
-                    call.fn == OsFn::SetEndOfFile) {
-                    order.push_back(call.fn);
-                }
-            }
-            EXPECT_EQ((std::vector<OsFn>{OsFn::WriteFile, OsFn::FlushFileBuffers, OsFn::SetEndOfFile}),
-                      std::vector<OsFn>(order.begin(), order.begin() + 3));
+            EXPECT_EQ((std::vector<OsFn>{OsFn::WriteFile, OsFn::FlushFileBuffers, OsFn::MoveFileW, OsFn::SetEndOfFile,
+                                         OsFn::WriteFile}),
+                      WriteOrder(fake, 5));
         }
     }
 }
@@ -109,7 +117,11 @@ TEST(SecureEraseFile, ReproducesTheDod3PassExampleWithANamedStream)
                   L"Verifying pass 2/3 (disk read-back)...", L"Pass 3/3: Random overwrite...", L"%100",
                   L"Verifying pass 3/3 (disk read-back)...", success}),
               sink.events);
-    EXPECT_EQ((std::vector<int64_t>{26, 26, 26, 8192, 8192, 8192}), WriteSizes(fake));
+    // The stream is zeroed in place before the rename, then gets its passes.
+    EXPECT_EQ((std::vector<int64_t>{26, 26, 26, 26, 8192, 8192, 8192}), WriteSizes(fake));
+    EXPECT_EQ(std::vector<uint8_t>(26, 0), capture.writes[0]);
+    EXPECT_EQ((std::vector<OsFn>{OsFn::WriteFile, OsFn::FlushFileBuffers, OsFn::MoveFileW, OsFn::WriteFile}),
+              WriteOrder(fake, 4));
     EraseRng rng(5489);
     EXPECT_EQ(Expected(RandomPass(), 26, rng), fake.StreamContents(L":Zone.Identifier"));
     rng.discard(26);  // the stream's random pass comes before the main stream's
@@ -279,6 +291,58 @@ TEST(SecureEraseFile, EndsEachFailureInItsResultMessageAndFileState)
     }
 }
 
+TEST(SecureEraseFile, TheInPlaceZeroingIsBestEffortAndAFileItMissesIsNeverLengthened)
+{
+    const std::wstring extended = L"Extended +3796 bytes for slack space coverage.";
+    const struct {
+        const char* name;
+        std::function<void(FakeOs&, StopFlag&)> arrange;
+        std::vector<int64_t> writes;  // the file's zeros, the stream's zeros, the stream's pass, the file's pass
+        bool lengthened;
+    } cases[] = {
+        {"ordinary", [](FakeOs&, StopFlag&) {}, {300, 9, 9, 4096}, true},
+        {"file's zero open fails", [](FakeOs& f, StopFlag&) { f.FailNthCall(OsFn::CreateFileW, 2); }, {9, 9, 300}, false},
+        {"file's zero open is a link", [](FakeOs& f, StopFlag&) { SwapForLinkAt(f, 2); }, {9, 9, 300}, false},
+        {"file's zero write fails", [](FakeOs& f, StopFlag&) { f.FailNthCall(OsFn::WriteFile, 1); }, {300, 9, 9, 300}, false},
+        {"file's zero write is short", [](FakeOs& f, StopFlag&) { f.ShortenNthWrite(1, 100); }, {300, 9, 9, 300}, false},
+        {"stream's zero write fails", [](FakeOs& f, StopFlag&) { f.FailNthCall(OsFn::WriteFile, 2); }, {300, 9, 9, 4096}, true},
+        {"cluster size unknown", [](FakeOs& f, StopFlag&) { f.FailNthCall(OsFn::GetDiskFreeSpaceW, 1); }, {300, 9, 9, 300}, false},
+        {"stop during the file's zeros", [](FakeOs& f, StopFlag& s) {
+             f.hooks.WriteFile = [&s](HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
+                 s = 1;
+                 return RealOsCalls().WriteFile(h, b, n, d, o);
+             };
+         }, {300}, false},
+    };
+    VerifySetting verify(false);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder;
+        std::wstring path = folder.Create(L"small.txt", Ramp(300));
+        FakeOs fake;
+        fake.ScriptStreams({{L":s:$DATA", Ramp(9)}});
+        StopFlag stop{0};
+        c.arrange(fake, stop);
+        SinkRecord sink;
+        EraseResult result = Erase(path, {Fixed(0x11)}, sink, &stop);
+        EXPECT_EQ(c.writes, WriteSizes(fake));
+        EXPECT_EQ(c.lengthened ? 1 : 0, std::count(sink.events.begin(), sink.events.end(), extended));
+        EXPECT_LEDGER_BALANCED(fake);
+        if (stop == 0) {
+            EXPECT_EQ(EraseResult::Success, result);
+            EXPECT_TRUE(folder.Names().empty());
+            continue;
+        }
+        // The stop ends the zeroing; the stream step then reports it, after the rename.
+        EXPECT_EQ(EraseResult::Canceled, result);
+        EXPECT_EQ(kCanceled, sink.events.back());
+        ASSERT_EQ(1u, folder.Names().size());
+        EXPECT_TRUE(IsScrambledName(folder.Names()[0]));
+        EXPECT_EQ(std::vector<uint8_t>(300, 0), ReadAll(folder.Path(folder.Names()[0])));
+        EXPECT_EQ(Ramp(9), fake.StreamContents(L":s"));
+    }
+}
+
 TEST(SecureEraseFile, FailsCleanlyWithoutAStopFlagOrWhenAnEmptyFileCannotBeDeleted)
 {
     ScratchFolder folder;
@@ -294,29 +358,31 @@ TEST(SecureEraseFile, FailsCleanlyWithoutAStopFlagOrWhenAnEmptyFileCannotBeDelet
     EXPECT_LEDGER_BALANCED(fake);
 }
 
-TEST(SecureEraseFile, ClearsReadOnlyAfterTheRenameBeforeAnythingIsWritten)
+TEST(SecureEraseFile, ClearsReadOnlyBeforeAnythingIsWritten)
 {
     ScratchFolder folder;
-    std::wstring path = folder.Create(L"ro", Ramp(5000));
+    std::wstring path = folder.Create(L"ro", Ramp(300));
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
     FakeOs fake;
     fake.ScriptStreams({{L":s:$DATA", Ramp(9)}});
     SinkRecord sink;
     ASSERT_EQ(EraseResult::Success, Erase(path, {Fixed(0x11)}, sink));
     std::vector<OsFn> order;
-    std::wstring renamed;
     for (const OsCallRecord& call : fake.CallLog()) {
-        if (call.fn == OsFn::MoveFileW && call.ok) renamed = call.path2;
         if (call.fn == OsFn::SetFileAttributesW) {
-            EXPECT_EQ(renamed, call.path);
+            EXPECT_EQ(path, call.path);
+        }
+        if (call.fn == OsFn::WriteFile) {
+            EXPECT_TRUE(call.ok);
         }
         if (call.fn == OsFn::MoveFileW || call.fn == OsFn::SetFileAttributesW || call.fn == OsFn::WriteFile) {
             order.push_back(call.fn);
         }
     }
-    EXPECT_EQ(OsFn::MoveFileW, order.at(0));
-    EXPECT_EQ(OsFn::SetFileAttributesW, order.at(1));
-    EXPECT_EQ(2u, std::count(order.begin(), order.end(), OsFn::WriteFile));  // the stream, then the main stream
+    // The in-place zeros of the file and its stream, the rename, the stream's pass, the file's pass.
+    EXPECT_EQ((std::vector<OsFn>{OsFn::SetFileAttributesW, OsFn::WriteFile, OsFn::WriteFile, OsFn::MoveFileW,
+                                 OsFn::WriteFile, OsFn::WriteFile}),
+              order);
     EXPECT_TRUE(folder.Names().empty());
 }
 
