@@ -44,13 +44,17 @@ tarnwick_test_executable(engine_tests tests/engine/*.cpp tests/methods/*.cpp)
 tarnwick_test_executable(jobs_tests tests/jobs/*.cpp)
 tarnwick_test_executable(ui_tests tests/ui/*.cpp)
 
+# Tests that show the main window, in-process or as the real .exe, find it by
+# class and title, so two of them must never run at once.
+set_tests_properties(ui_tests PROPERTIES RESOURCE_LOCK main_window)
+
 # End-to-end checks of the real .exe and of things Linux has to set up
 # (mounted volumes); they are shell scripts that drive Wine themselves.
 file(GLOB e2e_scripts CONFIGURE_DEPENDS tests/e2e/*.sh)
 foreach(script ${e2e_scripts})
     get_filename_component(script_name ${script} NAME_WE)
     add_test(NAME e2e_${script_name} COMMAND sh ${script})
-    set_tests_properties(e2e_${script_name} PROPERTIES TIMEOUT 900 SKIP_RETURN_CODE 77
+    set_tests_properties(e2e_${script_name} PROPERTIES TIMEOUT 900 SKIP_RETURN_CODE 77 RESOURCE_LOCK main_window
         ENVIRONMENT "TARNWICK_SOURCE_DIR=${CMAKE_SOURCE_DIR};TARNWICK_BINARY_DIR=${CMAKE_BINARY_DIR};TARNWICK_EXE=$<TARGET_FILE:TarnwickFileEraser>")
 endforeach()
 

@@ -26,6 +26,12 @@ window="$(timeout 30 xdotool search --sync --onlyvisible --name '^Tarnwick File 
 wine "$BUILD/window_probe.exe" check || fail "main window is not as promised"
 wine "$BUILD/window_probe.exe" exit || fail "could not send File > Exit"
 
+# The program must end by itself after File > Exit; give it a minute.
+for second in $(seq 60); do
+    kill -0 "$program" 2>/dev/null || break
+    sleep 1
+done
+kill -0 "$program" 2>/dev/null && fail "program still running a minute after File > Exit"
 status=0
 wait "$program" || status=$?
 [ "$status" -eq 0 ] || fail "program exited with $status"
