@@ -8,13 +8,7 @@ namespace {
 
 using Sequence = std::vector<uint8_t>;
 
-// The patterned passes of the published table, in its order, as the bytes a
-// pass starts with (one byte for a fixed pass, three for a rotation).
-const std::vector<Sequence> kPublished = {
-    {0x55}, {0xAA}, {0x92, 0x49, 0x24}, {0x49, 0x24, 0x92}, {0x24, 0x92, 0x49}, {0x00}, {0x11}, {0x22}, {0x33},
-    {0x44}, {0x55}, {0x66}, {0x77}, {0x88}, {0x99}, {0xAA}, {0xBB}, {0xCC}, {0xDD}, {0xEE}, {0xFF},
-    {0x92, 0x49, 0x24}, {0x49, 0x24, 0x92}, {0x24, 0x92, 0x49}, {0x6D, 0xB6, 0xDB}, {0xB6, 0xDB, 0x6D}, {0xDB, 0x6D, 0xB6},
-};
+const std::vector<Sequence> kPublished = PublishedGutmannSequences();
 
 // Returns the 26 shuffle draws, each r = value(i) for i = 26 down to 1, little-endian.
 template <typename Value>
@@ -46,15 +40,6 @@ std::vector<Sequence> MiddlePasses(const ObservedErase& observed)
     return middle;
 }
 
-// Returns the 35 passes around `middle`: four random passes on each side.
-std::vector<PassSpec> AroundRandom(const std::vector<Sequence>& middle)
-{
-    std::vector<PassSpec> passes(4, RandomPass());
-    for (const Sequence& sequence : middle) passes.push_back(sequence.size() == 1 ? Fixed(sequence[0]) : Pattern(sequence));
-    passes.insert(passes.end(), 4, RandomPass());
-    return passes;
-}
-
 }  // namespace
 
 TEST(Gutmann, DrawsOfZeroMovePositionOneToTheEnd)
@@ -68,7 +53,7 @@ TEST(Gutmann, DrawsOfZeroMovePositionOneToTheEnd)
 
     std::vector<Sequence> order(kPublished.begin() + 1, kPublished.end());
     order.push_back(kPublished[0]);
-    EXPECT_TRUE(observed.passes == ExpectedPasses(AroundRandom(order), 77));
+    EXPECT_TRUE(observed.passes == ExpectedPasses(GutmannPasses(order), 77));
     std::vector<std::wstring> announced = Announcements(observed.events);
     ASSERT_EQ(35u, announced.size());
     EXPECT_EQ(L"Pass 4/35: Random overwrite...", announced[3]);
@@ -116,7 +101,7 @@ TEST(Gutmann, WritesFourRandomPassesOnEachSideOfEverySequenceOnce)
     ASSERT_EQ(EraseResult::Success, observed.result);
     ASSERT_EQ(35u, observed.passes.size());
     std::vector<Sequence> middle = MiddlePasses(observed);
-    EXPECT_TRUE(observed.passes == ExpectedPasses(AroundRandom(middle), 99));
+    EXPECT_TRUE(observed.passes == ExpectedPasses(GutmannPasses(middle), 99));
     EXPECT_EQ(18, std::count_if(middle.begin(), middle.end(), [](const Sequence& s) { return s.size() == 1; }));
     std::vector<Sequence> sortedMiddle = middle, sortedPublished = kPublished;
     std::sort(sortedMiddle.begin(), sortedMiddle.end());

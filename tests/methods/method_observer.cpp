@@ -58,6 +58,23 @@ std::vector<uint8_t> Script(std::initializer_list<std::vector<uint8_t>> parts)
     return all;
 }
 
+std::vector<std::vector<uint8_t>> PublishedGutmannSequences()
+{
+    return {
+        {0x55}, {0xAA}, {0x92, 0x49, 0x24}, {0x49, 0x24, 0x92}, {0x24, 0x92, 0x49}, {0x00}, {0x11}, {0x22}, {0x33},
+        {0x44}, {0x55}, {0x66}, {0x77}, {0x88}, {0x99}, {0xAA}, {0xBB}, {0xCC}, {0xDD}, {0xEE}, {0xFF},
+        {0x92, 0x49, 0x24}, {0x49, 0x24, 0x92}, {0x24, 0x92, 0x49}, {0x6D, 0xB6, 0xDB}, {0xB6, 0xDB, 0x6D}, {0xDB, 0x6D, 0xB6},
+    };
+}
+
+std::vector<PassSpec> GutmannPasses(const std::vector<std::vector<uint8_t>>& middle)
+{
+    std::vector<PassSpec> passes(4, RandomPass());
+    for (const std::vector<uint8_t>& bytes : middle) passes.push_back(bytes.size() == 1 ? Fixed(bytes[0]) : Pattern(bytes));
+    passes.insert(passes.end(), 4, RandomPass());
+    return passes;
+}
+
 int Occurrences(const std::vector<std::wstring>& events, const std::wstring& text)
 {
     return static_cast<int>(std::count(events.begin(), events.end(), text));

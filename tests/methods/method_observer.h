@@ -43,6 +43,14 @@ std::vector<uint8_t> NameBytes();
 // Returns `parts` joined, in order: the scripted random bytes of one erase.
 std::vector<uint8_t> Script(std::initializer_list<std::vector<uint8_t>> parts);
 
+// The patterned passes of the published Gutmann table, in its order, as the
+// bytes each pass repeats (one byte for a fixed pass, three for a rotation).
+std::vector<std::vector<uint8_t>> PublishedGutmannSequences();
+
+// Returns the 35 passes of a Gutmann erase whose patterned passes are
+// `middle`: four random passes on each side.
+std::vector<PassSpec> GutmannPasses(const std::vector<std::vector<uint8_t>>& middle);
+
 // Returns how often `text` occurs among `events`.
 int Occurrences(const std::vector<std::wstring>& events, const std::wstring& text);
 

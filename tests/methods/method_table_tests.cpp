@@ -21,19 +21,6 @@ std::vector<uint8_t> KeepOrderDraws()
     return draws;
 }
 
-std::vector<PassSpec> GutmannInPublishedOrder()
-{
-    const std::vector<uint8_t> rotations[] = {{0x92, 0x49, 0x24}, {0x49, 0x24, 0x92}, {0x24, 0x92, 0x49}};
-    std::vector<PassSpec> passes(4, R);
-    passes.insert(passes.end(), {Fixed(0x55), Fixed(0xAA), Pattern(rotations[0]), Pattern(rotations[1]),
-                                 Pattern(rotations[2])});
-    for (int value = 0x00; value <= 0xFF; value += 0x11) passes.push_back(Fixed(static_cast<uint8_t>(value)));
-    passes.insert(passes.end(), {Pattern(rotations[0]), Pattern(rotations[1]), Pattern(rotations[2]),
-                                 Pattern({0x6D, 0xB6, 0xDB}), Pattern({0xB6, 0xDB, 0x6D}), Pattern({0xDB, 0x6D, 0xB6})});
-    passes.insert(passes.end(), 4, R);
-    return passes;
-}
-
 std::vector<MethodCase> Methods()
 {
     return {
@@ -55,7 +42,7 @@ std::vector<MethodCase> Methods()
          {Fixed(0x00), Fixed(0xFF), Fixed(0x00), Fixed(0xFF), Fixed(0x00), Fixed(0xFF), R}},
         {L"Gutmann (35-pass) -- Legacy (magnetic-media era)",
          L"File successfully wiped (Gutmann 35-pass historical profile) and deleted.", KeepOrderDraws(),
-         GutmannInPublishedOrder()},
+         GutmannPasses(PublishedGutmannSequences())},
     };
 }
 
