@@ -13,6 +13,12 @@ PassSpec Fixed(uint8_t value)
     return PassSpec{PassKind::FixedByte, value, {}};
 }
 
+// Returns the FixedByte pass of the bitwise complement of `value`.
+PassSpec Complement(uint8_t value)
+{
+    return Fixed(static_cast<uint8_t>(value ^ 0xFF));
+}
+
 PassSpec Random()
 {
     return PassSpec{PassKind::Random, 0, {}};
@@ -77,7 +83,7 @@ EraseResult EraseDod3Pass(const wchar_t* path, ProgressFn progress, LogFn log, v
     uint8_t b = 0;
     if (!DrawMethodBytes(&b, 1))
         return EraseResult::Error;
-    return SecureEraseFile(path, {Fixed(b), Fixed(b ^ 0xFF), Random()},
+    return SecureEraseFile(path, {Fixed(b), Complement(b), Random()},
                            L"File successfully overwritten (DoD 5220.22-M, 3-pass) and deleted.",
                            progress, log, context, stop, keepName);
 }
@@ -90,7 +96,7 @@ EraseResult EraseDodEce7Pass(const wchar_t* path, ProgressFn progress, LogFn log
     if (!DrawMethodBytes(b, 2))
         return EraseResult::Error;
     return SecureEraseFile(path,
-                           {Fixed(b[0]), Fixed(b[0] ^ 0xFF), Random(), Fixed(b[1]), Fixed(b[1] ^ 0xFF),
+                           {Fixed(b[0]), Complement(b[0]), Random(), Fixed(b[1]), Complement(b[1]),
                             Random(), Random()},
                            L"File successfully overwritten (DoD 5220.22-M ECE, 7-pass) and deleted.",
                            progress, log, context, stop, keepName);
