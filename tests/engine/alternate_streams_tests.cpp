@@ -11,8 +11,8 @@ const PassList kThreePasses = {Fixed(0x5A), Fixed(0xA5), RandomPass()};
 // A scratch file whose listing shows the main stream, two named streams of
 // 26 and 10 bytes, and the records the listing has to pass over.
 struct FileWithStreams {
-    ScratchFolder folder;
-    std::wstring path = folder.Create(L"f", Ramp(100));
+    TempFolder folder;
+    std::wstring path = folder.File(L"f", Ramp(100));
     FakeOs fake;
     FileWithStreams()
     {
@@ -76,10 +76,7 @@ TEST(OverwriteAlternateStreams, AStopEndsTheStepWithFalse)
     for (bool duringPass : {false, true}) {
         FileWithStreams file;
         StopFlag stop{!duringPass};
-        file.fake.hooks.WriteFile = [&](HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
-            stop = 1;
-            return RealOsCalls().WriteFile(h, b, n, d, o);
-        };
+        StopAtFirstWrite(file.fake, stop);
         SinkRecord sink;
         EraseRng rng(5);
         EXPECT_FALSE(file.Overwrite(kThreePasses, sink, &stop, rng));
@@ -122,12 +119,7 @@ TEST(ZeroSmallAlternateStreams, ZeroesEachStreamUnderTheLimitInPlaceAndGoesOnPas
         FileWithStreams file;
         StopFlag stop{0};
         if (c.failFirstWrite) file.fake.FailNthCall(OsFn::WriteFile, 1);
-        if (c.stopAtFirstWrite) {
-            file.fake.hooks.WriteFile = [&](HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
-                stop = 1;
-                return RealOsCalls().WriteFile(h, b, n, d, o);
-            };
-        }
+        if (c.stopAtFirstWrite) StopAtFirstWrite(file.fake, stop);
         ZeroSmallAlternateStreams(file.path.c_str(), c.limit, &stop);
         EXPECT_EQ(c.zoneAfter, file.fake.StreamContents(L":Zone.Identifier"));
         EXPECT_EQ(c.secondAfter, file.fake.StreamContents(L":second"));

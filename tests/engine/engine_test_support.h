@@ -1,40 +1,15 @@
-// Shared pieces of the engine tests: a scratch folder of real files, a sink
-// that records what the engine reports, and short pass builders.
+// Shared pieces of the engine and method tests: a sink that records what the
+// engine reports, short pass builders, and hooks that watch the writes.
 #pragma once
 
 #include "engine/erase_types.h"
 #include "engine/pass.h"
-
-#include <windows.h>
+#include "tests/support/fake_os.h"
+#include "tests/support/temp_folder.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// A fresh folder under the system's temporary folder, emptied and removed
-// when the test ends.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    // Returns the folder followed by a backslash and `name`.
-    std::wstring Path(const std::wstring& name) const { return folder_ + L"\\" + name; }
-    // Returns the names of the files in the folder.
-    std::vector<std::wstring> Names() const;
-    // Creates (or replaces) a file holding `bytes`; returns its full path.
-    std::wstring Create(const std::wstring& name, const std::vector<uint8_t>& bytes) const;
-
-private:
-    std::wstring folder_;
-};
-
-// Returns the bytes of the file at `path` (empty when it cannot be read).
-std::vector<uint8_t> ReadAll(const std::wstring& path);
-// Returns `count` bytes counting up from `first`.
-std::vector<uint8_t> Ramp(size_t count, uint8_t first = 1);
 
 // Records every text and percent the engine reports, as "text" and "%NN".
 struct SinkRecord {
@@ -64,5 +39,16 @@ private:
     uint8_t old_;
 };
 
-// Returns true when `name` could be a scrambled name: 16 letters and digits.
-bool IsScrambledName(const std::wstring& name);
+// Keeps a copy of every buffer written through `fake`'s WriteFile, in order,
+// while the writes still reach the file.
+struct WriteCapture {
+    std::vector<std::vector<uint8_t>> writes;
+    explicit WriteCapture(FakeOs& fake);
+};
+
+// Makes the first write through `fake` set `stop`, as a Cancel pressed
+// while a write is under way does.
+void StopAtFirstWrite(FakeOs& fake, StopFlag& stop);
+
+// Returns the byte counts asked of every WriteFile call, in order.
+std::vector<int64_t> WriteSizes(const FakeOs& fake);

@@ -8,19 +8,11 @@ namespace {
 
 // A real scratch file held open for writing, as the erase holds the main stream.
 struct OpenScratchFile {
-    ScratchFolder folder;
-    std::wstring path = folder.Create(L"target.bin", {});
+    TempFolder folder;
+    std::wstring path = folder.File(L"target.bin", {});
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ~OpenScratchFile() { CloseHandle(handle); }
 };
-
-// Returns the byte counts of the logged writes.
-std::vector<int64_t> WriteSizes(const FakeOs& fake)
-{
-    std::vector<int64_t> sizes;
-    for (const OsCallRecord& write : fake.CallsOf(OsFn::WriteFile)) sizes.push_back(write.done);
-    return sizes;
-}
 
 }  // namespace
 

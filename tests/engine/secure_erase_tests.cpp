@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
+#include <set>
 
 namespace {
 
@@ -22,38 +24,16 @@ EraseResult Erase(const std::wstring& path, PassList passes, SinkRecord& sink, c
     return SecureEraseFile(path.c_str(), std::move(passes), kDone, RecordProgress, log, &sink, stop, keepName);
 }
 
-// Keeps a copy of every buffer written through the seam, in order.
-struct WriteCapture {
-    std::vector<std::vector<uint8_t>> writes;
-    explicit WriteCapture(FakeOs& fake)
-    {
-        fake.hooks.WriteFile = [this](HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
-            writes.emplace_back(static_cast<const uint8_t*>(b), static_cast<const uint8_t*>(b) + n);
-            return RealOsCalls().WriteFile(h, b, n, d, o);
-        };
-    }
-};
-
-// Returns the byte counts of the writes that went through the seam.
-std::vector<int64_t> WriteSizes(const FakeOs& fake)
-{
-    std::vector<int64_t> sizes;
-    for (const OsCallRecord& write : fake.CallsOf(OsFn::WriteFile)) sizes.push_back(write.number);
-    return sizes;
-}
-
-// Returns the first `count` writes, flushes, renames and lengthenings, in order.
-std::vector<OsFn> WriteOrder(const FakeOs& fake, size_t count)
+// Returns the first `count` calls of the functions `fns`, in order.
+std::vector<OsFn> CallOrder(const FakeOs& fake, std::set<OsFn> fns, size_t count = SIZE_MAX)
 {
     std::vector<OsFn> order;
-    for (const OsCallRecord& call : fake.CallLog()) {
-        if (order.size() < count && (call.fn == OsFn::WriteFile || call.fn == OsFn::FlushFileBuffers ||
-                                     call.fn == OsFn::MoveFileW || call.fn == OsFn::SetEndOfFile)) {
-            order.push_back(call.fn);
-        }
-    }
+    for (const OsCallRecord& call : fake.CallLog())
+        if (order.size() < count && fns.count(call.fn)) order.push_back(call.fn);
     return order;
 }
+
+const std::set<OsFn> kWriteSteps = {OsFn::WriteFile, OsFn::FlushFileBuffers, OsFn::MoveFileW, OsFn::SetEndOfFile};
 
 }  // namespace
 
@@ -70,8 +50,8 @@ TEST(SecureEraseFile, LengthensToTheClusterEndAndZeroesASubClusterFileInPlaceBef
     };
     VerifySetting verify(true);
     for (const auto& c : cases) {
-        ScratchFolder folder;
-        std::wstring path = folder.Create(L"f.bin", Ramp(c.size));
+        TempFolder folder;
+        std::wstring path = folder.File(L"f.bin", Ramp(c.size));
         FakeOs fake;
         fake.ScriptRandom(kSeed5489);
         WriteCapture capture(fake);
@@ -92,7 +72,7 @@ TEST(SecureEraseFile, LengthensToTheClusterEndAndZeroesASubClusterFileInPlaceBef
             EXPECT_EQ(std::vector<uint8_t>(300, 0), capture.writes[0]);
             EXPECT_EQ((std::vector<OsFn>{OsFn::WriteFile, OsFn::FlushFileBuffers, OsFn::MoveFileW, OsFn::SetEndOfFile,
                                          OsFn::WriteFile}),
-                      WriteOrder(fake, 5));
+                      CallOrder(fake, kWriteSteps, 5));
         }
     }
 }
@@ -100,8 +80,8 @@ TEST(SecureEraseFile, LengthensToTheClusterEndAndZeroesASubClusterFileInPlaceBef
 TEST(SecureEraseFile, ReproducesTheDod3PassExampleWithANamedStream)
 {
     VerifySetting verify(true);
-    ScratchFolder folder;
-    std::wstring path = folder.Create(L"report.docx", Ramp(5000));
+    TempFolder folder;
+    std::wstring path = folder.File(L"report.docx", Ramp(5000));
     FakeOs fake;
     fake.ScriptStreams({{L"::$DATA", {}}, {L":Zone.Identifier:$DATA", Ramp(26)}});
     fake.ScriptRandom(kSeed5489);
@@ -121,7 +101,7 @@ TEST(SecureEraseFile, ReproducesTheDod3PassExampleWithANamedStream)
     EXPECT_EQ((std::vector<int64_t>{26, 26, 26, 26, 8192, 8192, 8192}), WriteSizes(fake));
     EXPECT_EQ(std::vector<uint8_t>(26, 0), capture.writes[0]);
     EXPECT_EQ((std::vector<OsFn>{OsFn::WriteFile, OsFn::FlushFileBuffers, OsFn::MoveFileW, OsFn::WriteFile}),
-              WriteOrder(fake, 4));
+              CallOrder(fake, kWriteSteps, 4));
     EraseRng rng(5489);
     EXPECT_EQ(Expected(RandomPass(), 26, rng), fake.StreamContents(L":Zone.Identifier"));
     rng.discard(26);  // the stream's random pass comes before the main stream's
@@ -137,47 +117,47 @@ TEST(SecureEraseFile, ReproducesTheDod3PassExampleWithANamedStream)
 
 TEST(SecureEraseFile, DeletesAnEmptyFileWithoutPassesAndWarnsAboutHardLinks)
 {
-    ScratchFolder folder;
+    TempFolder folder;
     SinkRecord sink;
-    ASSERT_EQ(EraseResult::Success, Erase(folder.Create(L"empty", {}), {Fixed(0)}, sink));
+    ASSERT_EQ(EraseResult::Success, Erase(folder.File(L"empty", {}), {Fixed(0)}, sink));
     EXPECT_EQ((std::vector<std::wstring>{L"File name scrambled.", L"File size is 0. Deleting file."}), sink.events);
-    std::wstring path = folder.Create(L"linked", Ramp(5000));
-    ASSERT_TRUE(CreateHardLinkW(folder.Path(L"other").c_str(), path.c_str(), nullptr));
+    std::wstring path = folder.File(L"linked", Ramp(5000));
+    ASSERT_TRUE(CreateHardLinkW((folder / L"other").c_str(), path.c_str(), nullptr));
     sink.events.clear();
     ASSERT_EQ(EraseResult::Success, Erase(path, {Fixed(0x33)}, sink));
     EXPECT_EQ(L"Warning: file has 2 hard links. Overwrite affects all links; only this link name will be removed.",
               sink.events.at(0));
     EXPECT_EQ(std::vector<std::wstring>{L"other"}, folder.Names());
-    EXPECT_EQ(std::vector<uint8_t>(8192, 0x33), ReadAll(folder.Path(L"other")));
+    EXPECT_EQ(std::vector<uint8_t>(8192, 0x33), ReadAll((folder / L"other")));
 }
 
 TEST(SecureEraseFile, AStopDuringPassTwoLeavesPassOneAndPartOfPassTwoUnderTheNewName)
 {
     VerifySetting verify(false);
-    ScratchFolder folder;
+    TempFolder folder;
     StopFlag stop{0};
     SinkRecord sink{{}, &stop, 44};  // 44 %: the first chunk of pass 2 of 3 over three chunks
     ASSERT_EQ(EraseResult::Canceled,
-              Erase(folder.Create(L"f", Ramp(3 * 65536)), {Fixed(0x11), Fixed(0x22), Fixed(0x33)}, sink, &stop));
+              Erase(folder.File(L"f", Ramp(3 * 65536)), {Fixed(0x11), Fixed(0x22), Fixed(0x33)}, sink, &stop));
     EXPECT_EQ(kCanceled, sink.events.back());
     ASSERT_EQ(1u, folder.Names().size());
     ASSERT_TRUE(IsScrambledName(folder.Names()[0]));
     std::vector<uint8_t> expected(3 * 65536, 0x11);
     std::fill(expected.begin(), expected.begin() + 65536, 0x22);
-    EXPECT_EQ(expected, ReadAll(folder.Path(folder.Names()[0])));
+    EXPECT_EQ(expected, ReadAll(folder / folder.Names()[0]));
 }
 
 TEST(SecureEraseFile, KeepNameEmptyPassListAndMissingLogRunTheSameSteps)
 {
     VerifySetting verify(true);
-    ScratchFolder folder;
+    TempFolder folder;
     SinkRecord sink;
     FakeOs fake;
-    ASSERT_EQ(EraseResult::Success, Erase(folder.Create(L"keep", Ramp(5000)), {Fixed(1)}, sink, &noStop, true));
+    ASSERT_EQ(EraseResult::Success, Erase(folder.File(L"keep", Ramp(5000)), {Fixed(1)}, sink, &noStop, true));
     EXPECT_EQ(0, fake.Calls(OsFn::MoveFileW));
     EXPECT_NE(L"File name scrambled.", sink.events.at(0));
     sink.events.clear();
-    ASSERT_EQ(EraseResult::Success, Erase(folder.Create(L"none", Ramp(5000)), {}, sink));
+    ASSERT_EQ(EraseResult::Success, Erase(folder.File(L"none", Ramp(5000)), {}, sink));
     EXPECT_EQ((std::vector<std::wstring>{L"File name scrambled.", L"Extended +3192 bytes for slack space coverage.",
                                          kDone}),
               sink.events);
@@ -186,7 +166,7 @@ TEST(SecureEraseFile, KeepNameEmptyPassListAndMissingLogRunTheSameSteps)
         FakeOs run;
         run.FailNthCall(OsFn::DeleteFileW, 1);
         SinkRecord quiet;
-        EXPECT_EQ(EraseResult::DeleteFailed, Erase(folder.Create(L"f", Ramp(5000)), {RandomPass()}, quiet, &noStop,
+        EXPECT_EQ(EraseResult::DeleteFailed, Erase(folder.File(L"f", Ramp(5000)), {RandomPass()}, quiet, &noStop,
                                                    true, log));
         steps.emplace_back();
         for (const OsCallRecord& call : run.CallLog()) steps.back().push_back(call.fn);
@@ -244,13 +224,8 @@ TEST(SecureEraseFile, EndsEachFailureInItsResultMessageAndFileState)
              };
          }, EraseResult::VerifyFailed, L"VERIFICATION FAILED: disk content does not match expected overwrite pattern.", Left::Scrambled},
         {"stop before a pass", [](FakeOs&, StopFlag& s) { s = 1; }, EraseResult::Canceled, kCanceled, Left::Scrambled},
-        {"stop in a stream", [](FakeOs& f, StopFlag& s) {
-             f.ScriptStreams({{L":s:$DATA", Ramp(9)}});
-             f.hooks.WriteFile = [&s](HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
-                 s = 1;
-                 return RealOsCalls().WriteFile(h, b, n, d, o);
-             };
-         }, EraseResult::Canceled, kCanceled, Left::Scrambled},
+        {"stop in a stream", [](FakeOs& f, StopFlag& s) { f.ScriptStreams({{L":s:$DATA", Ramp(9)}}); StopAtFirstWrite(f, s); },
+         EraseResult::Canceled, kCanceled, Left::Scrambled},
         {"final delete", [](FakeOs& f, StopFlag&) { f.FailNthCall(OsFn::DeleteFileW, 1); }, EraseResult::DeleteFailed,
          L"Failed to delete file after overwrite.", Left::Scrambled},
         {"every rename", [](FakeOs& f, StopFlag&) { f.FailEveryCall(OsFn::MoveFileW); }, EraseResult::Success, kDone, Left::Gone},
@@ -258,8 +233,8 @@ TEST(SecureEraseFile, EndsEachFailureInItsResultMessageAndFileState)
     VerifySetting verify(true);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ScratchFolder folder;
-        std::wstring path = folder.Create(L"f.bin", Ramp(5000));
+        TempFolder folder;
+        std::wstring path = folder.File(L"f.bin", Ramp(5000));
         FakeOs fake;
         StopFlag stop{0};
         c.arrange(fake, stop);
@@ -268,7 +243,7 @@ TEST(SecureEraseFile, EndsEachFailureInItsResultMessageAndFileState)
         std::vector<std::wstring> names = folder.Names();
         std::wstring message = c.message;
         if (message.back() == L'@') message.replace(message.size() - 1, 1, path);
-        if (message.back() == L'#' && names.size() == 1) message.replace(message.size() - 1, 1, folder.Path(names[0]));
+        if (message.back() == L'#' && names.size() == 1) message.replace(message.size() - 1, 1, (folder / names[0]));
         EXPECT_EQ(message, sink.events.back());
         EXPECT_LEDGER_BALANCED(fake);
         if (c.left == Left::Untouched) {
@@ -283,7 +258,7 @@ TEST(SecureEraseFile, EndsEachFailureInItsResultMessageAndFileState)
             EXPECT_TRUE(names.empty());
         }
         if (c.result == EraseResult::DeleteFailed) {
-            EXPECT_EQ(std::vector<uint8_t>(8192, 0x77), ReadAll(folder.Path(names[0])));
+            EXPECT_EQ(std::vector<uint8_t>(8192, 0x77), ReadAll((folder / names[0])));
         }
         if (c.result == EraseResult::Refused) {
             EXPECT_EQ(0, fake.Calls(OsFn::WriteFile));
@@ -307,18 +282,13 @@ TEST(SecureEraseFile, TheInPlaceZeroingIsBestEffortAndAFileItMissesIsNeverLength
         {"file's zero write is short", [](FakeOs& f, StopFlag&) { f.ShortenNthWrite(1, 100); }, {300, 9, 9, 300}, false},
         {"stream's zero write fails", [](FakeOs& f, StopFlag&) { f.FailNthCall(OsFn::WriteFile, 2); }, {300, 9, 9, 4096}, true},
         {"cluster size unknown", [](FakeOs& f, StopFlag&) { f.FailNthCall(OsFn::GetDiskFreeSpaceW, 1); }, {300, 9, 9, 300}, false},
-        {"stop during the file's zeros", [](FakeOs& f, StopFlag& s) {
-             f.hooks.WriteFile = [&s](HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
-                 s = 1;
-                 return RealOsCalls().WriteFile(h, b, n, d, o);
-             };
-         }, {300}, false},
+        {"stop during the file's zeros", [](FakeOs& f, StopFlag& s) { StopAtFirstWrite(f, s); }, {300}, false},
     };
     VerifySetting verify(false);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ScratchFolder folder;
-        std::wstring path = folder.Create(L"small.txt", Ramp(300));
+        TempFolder folder;
+        std::wstring path = folder.File(L"small.txt", Ramp(300));
         FakeOs fake;
         fake.ScriptStreams({{L":s:$DATA", Ramp(9)}});
         StopFlag stop{0};
@@ -338,15 +308,15 @@ TEST(SecureEraseFile, TheInPlaceZeroingIsBestEffortAndAFileItMissesIsNeverLength
         EXPECT_EQ(kCanceled, sink.events.back());
         ASSERT_EQ(1u, folder.Names().size());
         EXPECT_TRUE(IsScrambledName(folder.Names()[0]));
-        EXPECT_EQ(std::vector<uint8_t>(300, 0), ReadAll(folder.Path(folder.Names()[0])));
+        EXPECT_EQ(std::vector<uint8_t>(300, 0), ReadAll(folder / folder.Names()[0]));
         EXPECT_EQ(Ramp(9), fake.StreamContents(L":s"));
     }
 }
 
 TEST(SecureEraseFile, FailsCleanlyWithoutAStopFlagOrWhenAnEmptyFileCannotBeDeleted)
 {
-    ScratchFolder folder;
-    std::wstring path = folder.Create(L"e", {});
+    TempFolder folder;
+    std::wstring path = folder.File(L"e", {});
     FakeOs fake;
     SinkRecord sink;
     EXPECT_EQ(EraseResult::Error, Erase(path, {Fixed(0)}, sink, nullptr));
@@ -360,50 +330,40 @@ TEST(SecureEraseFile, FailsCleanlyWithoutAStopFlagOrWhenAnEmptyFileCannotBeDelet
 
 TEST(SecureEraseFile, ClearsReadOnlyBeforeAnythingIsWritten)
 {
-    ScratchFolder folder;
-    std::wstring path = folder.Create(L"ro", Ramp(300));
+    TempFolder folder;
+    std::wstring path = folder.File(L"ro", Ramp(300));
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
     FakeOs fake;
     fake.ScriptStreams({{L":s:$DATA", Ramp(9)}});
     SinkRecord sink;
     ASSERT_EQ(EraseResult::Success, Erase(path, {Fixed(0x11)}, sink));
-    std::vector<OsFn> order;
-    for (const OsCallRecord& call : fake.CallLog()) {
-        if (call.fn == OsFn::SetFileAttributesW) {
-            EXPECT_EQ(path, call.path);
-        }
-        if (call.fn == OsFn::WriteFile) {
-            EXPECT_TRUE(call.ok);
-        }
-        if (call.fn == OsFn::MoveFileW || call.fn == OsFn::SetFileAttributesW || call.fn == OsFn::WriteFile) {
-            order.push_back(call.fn);
-        }
-    }
+    EXPECT_EQ(path, fake.CallsOf(OsFn::SetFileAttributesW).at(0).path);
+    for (const OsCallRecord& write : fake.CallsOf(OsFn::WriteFile)) EXPECT_TRUE(write.ok);
     // The in-place zeros of the file and its stream, the rename, the stream's pass, the file's pass.
     EXPECT_EQ((std::vector<OsFn>{OsFn::SetFileAttributesW, OsFn::WriteFile, OsFn::WriteFile, OsFn::MoveFileW,
                                  OsFn::WriteFile, OsFn::WriteFile}),
-              order);
+              CallOrder(fake, {OsFn::SetFileAttributesW, OsFn::WriteFile, OsFn::MoveFileW}));
     EXPECT_TRUE(folder.Names().empty());
 }
 
 TEST(SecureEraseFile, HandlesBadInputWithoutWritingAnywhereElse)
 {
     VerifySetting verify(true);
-    ScratchFolder folder;
-    std::wstring held = folder.Create(L"held", Ramp(10));
+    TempFolder folder;
+    std::wstring held = folder.File(L"held", Ramp(10));
     HANDLE other = CreateFileW(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    std::wstring longFolder = L"\\\\?\\" + folder.Path(std::wstring(240, L'd'));
+    std::wstring longFolder = L"\\\\?\\" + (folder / std::wstring(240, L'd'));
     ASSERT_TRUE(CreateDirectoryW(longFolder.c_str(), nullptr));
     const struct {
         std::wstring path;
         EraseResult result;
         bool logsPath;
     } cases[] = {
-        {folder.Path(L"vanished"), EraseResult::OpenFailed, true},
+        {(folder / L"vanished"), EraseResult::OpenFailed, true},
         {held, EraseResult::OpenFailed, true},
         {longFolder, EraseResult::OpenFailed, true},
         {longFolder + L"\\" + std::wstring(300, L'x'), EraseResult::OpenFailed, true},
-        {folder.Create(L"\u00dcnic\u00f8de \U0001F600.txt", Ramp(5000)), EraseResult::Success, false},
+        {folder.File(L"\u00dcnic\u00f8de \U0001F600.txt", Ramp(5000)), EraseResult::Success, false},
         {longFolder + L"\\long.bin", EraseResult::Success, false},
     };
     CloseHandle(CreateFileW(cases[5].path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));

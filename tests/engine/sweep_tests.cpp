@@ -91,8 +91,8 @@ TEST(SecureEraseSweep, EveryFailedSeamCallEndsInItsStepsResultAndReleasesEveryth
     for (size_t size : {3000u, 70000u}) {  // below one cluster (zeroed in place), and over two chunks
         int n = 1;
         for (;; ++n) {
-            ScratchFolder folder;
-            std::wstring path = folder.Create(L"victim.bin", Ramp(size));
+            TempFolder folder;
+            std::wstring path = folder.File(L"victim.bin", Ramp(size));
             FakeOs fake;
             fake.ScriptStreams({{L"::$DATA", {}}, {L":Zone.Identifier:$DATA", Ramp(26)}});
             fake.EmulateUnbufferedReads(512);
@@ -107,7 +107,7 @@ TEST(SecureEraseSweep, EveryFailedSeamCallEndsInItsStepsResultAndReleasesEveryth
             EXPECT_EQ(fired ? ExpectedResult(log, sink.firstPassCall) : EraseResult::Success, result);
             EXPECT_LEDGER_BALANCED(fake);
             for (const std::wstring& written : fake.WrittenPaths()) {
-                EXPECT_TRUE(IsTheErasedFile(written, path, folder.Path(L"")));
+                EXPECT_TRUE(IsTheErasedFile(written, path, (folder / L"")));
             }
             EXPECT_EQ(result == EraseResult::Success ? 0u : 1u, folder.Names().size());
             seen.insert(result);

@@ -27,10 +27,10 @@ std::vector<Read> ReadsOf(const FakeOs& fake)
 
 // A file that holds a Random pass of `size` bytes from engine 99.
 struct WrittenPass {
-    ScratchFolder folder;
+    TempFolder folder;
     EraseRng snapshot{99};
     std::wstring path;
-    explicit WrittenPass(size_t size) : path(folder.Create(L"f", Expected(RandomPass(), size, snapshot))) {}
+    explicit WrittenPass(size_t size) : path(folder.File(L"f", Expected(RandomPass(), size, snapshot))) {}
 };
 
 }  // namespace
@@ -88,7 +88,7 @@ TEST(VerifyPass, ReportsEveryFailureAndReleasesEverything)
         if (c.fault == Fault::ChangedByte) {
             std::vector<uint8_t> bytes = ReadAll(file.path);
             bytes[4321] ^= 0x01;
-            file.folder.Create(L"f", bytes);
+            file.folder.File(L"f", bytes);
         }
         FakeOs fake;
         fake.EmulateUnbufferedReads(512);

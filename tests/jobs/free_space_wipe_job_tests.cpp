@@ -2,8 +2,8 @@
 #include "methods/erase_methods.h"
 #include "tests/jobs/job_window.h"
 #include "tests/jobs/scripted_method.h"
-#include "tests/jobs/temp_folder.h"
 #include "tests/support/fake_os.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -138,7 +138,7 @@ TEST_F(FreeSpaceWipeJobTest, OneByteMoreLeavesTheReserveAndHandsTheHiddenFileToT
     const auto controls = fake.CallsOf(OsFn::DeviceIoControl);
     ASSERT_EQ(1u, controls.size());
     EXPECT_EQ(0x9C040, controls[0].number);
-    EXPECT_EQ(Texts{}, NamesIn(temp.path()));
+    EXPECT_EQ(Texts{}, temp.Names());
 }
 
 TEST_F(FreeSpaceWipeJobTest, FullLengthRefusedThenNineTenthsRoundedDown)
@@ -162,41 +162,27 @@ TEST_F(FreeSpaceWipeJobTest, ShrinksByTenthsUntilTheFloorThenGivesUp)
     EXPECT_EQ((Sizes{104857600, 94371840, 84934656, 76441190, 68797071}), TriedSizes());
     EXPECT_EQ((Texts{L"Allocating wipe space...", L"Failed to allocate wipe space."}), window.StatusTexts());
     EXPECT_TRUE(methodScript.calls.empty());
-    EXPECT_EQ(Texts{}, NamesIn(temp.path()));
+    EXPECT_EQ(Texts{}, temp.Names());
 }
 
+// A stop while a length is being set, whether that attempt fails or not:
+// the flag is read before every attempt and again before the method.
 TEST_F(FreeSpaceWipeJobTest, StopDuringAllocationDeletesTheFileSilently)
 {
     Available(164 * kMiB);
-    LengthsAcceptedUpTo(0);
-    fake.hooks.SetEndOfFile = [](HANDLE) {
-        PressCancel();
-        SetLastError(ERROR_DISK_FULL);
-        return FALSE;
-    };
-
-    EXPECT_EQ(1, RunWipe(temp.path()));
-
-    EXPECT_EQ(1u, TriedSizes().size()) << "the flag is read before every attempt";
-    EXPECT_EQ(Texts{L"Allocating wipe space..."}, window.StatusTexts());
+    for (BOOL lengthSet : {FALSE, TRUE}) {
+        stopRequested.store(0);
+        fake.hooks.SetEndOfFile = [lengthSet](HANDLE) {
+            PressCancel();
+            SetLastError(ERROR_DISK_FULL);
+            return lengthSet;
+        };
+        EXPECT_EQ(1, RunWipe(temp.path()));
+        EXPECT_EQ(Texts{L"Allocating wipe space..."}, window.StatusTexts());
+    }
+    EXPECT_EQ(2u, TriedSizes().size());
     EXPECT_TRUE(methodScript.calls.empty());
-    EXPECT_EQ(Texts{}, NamesIn(temp.path()));
-}
-
-TEST_F(FreeSpaceWipeJobTest, StopRightAfterAllocationSkipsTheMethod)
-{
-    Available(164 * kMiB);
-    LengthsAcceptedUpTo(INT64_MAX);
-    fake.hooks.SetEndOfFile = [](HANDLE) {
-        PressCancel();
-        return TRUE;
-    };
-
-    EXPECT_EQ(1, RunWipe(temp.path()));
-
-    EXPECT_EQ(Texts{L"Allocating wipe space..."}, window.StatusTexts());
-    EXPECT_TRUE(methodScript.calls.empty());
-    EXPECT_EQ(Texts{}, NamesIn(temp.path()));
+    EXPECT_EQ(Texts{}, temp.Names());
 }
 
 TEST_F(FreeSpaceWipeJobTest, FailingMethodLeavesNoWipeFile)
@@ -206,7 +192,7 @@ TEST_F(FreeSpaceWipeJobTest, FailingMethodLeavesNoWipeFile)
     EXPECT_EQ(2, RunWipeThatReachesTheMethod());
 
     ASSERT_EQ(1u, methodScript.calls.size());
-    EXPECT_EQ(Texts{}, NamesIn(temp.path()));
+    EXPECT_EQ(Texts{}, temp.Names());
     // The method's own texts are the last word; the job adds none.
     EXPECT_EQ(kScriptedMethodText, window.StatusTexts().back());
 }
@@ -222,7 +208,7 @@ TEST_F(FreeSpaceWipeJobTest, CancelDuringTheOverwriteLeavesNoWipeFile)
     EXPECT_EQ(1, RunWipeThatReachesTheMethod());
 
     EXPECT_EQ(1u, methodScript.calls.size());
-    EXPECT_EQ(Texts{}, NamesIn(temp.path()));
+    EXPECT_EQ(Texts{}, temp.Names());
 }
 
 TEST_F(FreeSpaceWipeJobTest, WipeFileNameJoinsTheFolderWithExactlyOneSeparator)
@@ -244,10 +230,10 @@ TEST_F(FreeSpaceWipeJobTest, WipeFileNameJoinsTheFolderWithExactlyOneSeparator)
         const std::wstring& path = methodScript.calls[0].path;
         ASSERT_EQ(c.expected.size() + 20, path.size()) << "26 characters after the separator";
         EXPECT_EQ(c.expected, path.substr(0, c.expected.size()));
-        EXPECT_TRUE(IsRandomName(path.substr(c.expected.size(), 16)));
+        EXPECT_TRUE(IsScrambledName(path.substr(c.expected.size(), 16)));
         EXPECT_EQ(L".tmp", path.substr(c.expected.size() + 16));
     }
-    EXPECT_EQ(Texts{}, NamesIn(temp.path()));
+    EXPECT_EQ(Texts{}, temp.Names());
 }
 
 TEST_F(FreeSpaceWipeJobTest, FailuresBeforeTheFileExistsLeaveNothing)
@@ -268,7 +254,7 @@ TEST_F(FreeSpaceWipeJobTest, FailuresBeforeTheFileExistsLeaveNothing)
         EXPECT_EQ(c.texts, window.StatusTexts()) << OsFnName(c.failing);
     }
     EXPECT_TRUE(methodScript.calls.empty());
-    EXPECT_EQ(Texts{}, NamesIn(temp.path()));
+    EXPECT_EQ(Texts{}, temp.Names());
 }
 
 TEST_F(FreeSpaceWipeJobTest, FolderThatNoLongerExistsFailsWithoutAFile)
@@ -282,7 +268,7 @@ TEST_F(FreeSpaceWipeJobTest, FolderThatNoLongerExistsFailsWithoutAFile)
     EXPECT_TRUE(texts.back() == L"Failed to query free space." || texts.back() == L"Failed to create wipe file.")
         << "last text was not a wipe failure";
     EXPECT_TRUE(methodScript.calls.empty());
-    EXPECT_EQ(Texts{}, NamesIn(temp.path()));
+    EXPECT_EQ(Texts{}, temp.Names());
 }
 
 // The real zero-fill method over a real (sparse) wipe file: every byte of
@@ -306,7 +292,7 @@ TEST_F(FreeSpaceWipeJobTest, RealZeroFillWritesEveryByteAndRemovesTheFile)
     // 67,108,865 bytes, lengthened to the end of its 4,096-byte cluster.
     EXPECT_EQ(67112960, written);
     EXPECT_EQ(67112960, read);
-    EXPECT_EQ(Texts{}, NamesIn(temp.path()));
+    EXPECT_EQ(Texts{}, temp.Names());
 }
 
 // A volume that fills up during the pass: the engine's write fails, the job
@@ -319,7 +305,7 @@ TEST_F(FreeSpaceWipeJobTest, VolumeFillingUpDuringThePassLeavesNoWipeFile)
     EXPECT_EQ(2, RunWipe(temp.path(), EraseZeroFill));
 
     EXPECT_EQ(L"Failed during overwrite pass.", window.StatusTexts().back());
-    EXPECT_EQ(Texts{}, NamesIn(temp.path()));
+    EXPECT_EQ(Texts{}, temp.Names());
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "tests/jobs/job_window.h"
 
+#include "tests/support/message_pump.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -84,42 +86,18 @@ void JobWindow::Record(UINT message, WPARAM wParam, LPARAM lParam)
     }
 }
 
-bool JobWindow::PumpUntilFinished(DWORD timeoutMs)
-{
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageW(&msg);
-        }
-        if (finished_) {
-            return true;
-        }
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) {
-            return false;
-        }
-        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
-                                    MWMO_INPUTAVAILABLE);
-    }
-}
-
 int32_t JobWindow::Run(std::function<void()> job)
 {
     reports.clear();
     finished_ = false;
     std::thread worker(std::move(job));
-    if (!PumpUntilFinished(kJobTimeoutMs)) {
+    if (!PumpUntil([this] { return finished_; }, nullptr, kJobTimeoutMs)) {
         ADD_FAILURE() << "the job posted no WM_APP_FINISHED in time; stopping it";
         PressCancel();
-        PumpUntilFinished(INFINITE);
+        PumpUntil([this] { return finished_; }, nullptr, INFINITE);
     }
     worker.join();
-    // Anything the job sent or posted after its end message is now queued.
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        DispatchMessageW(&msg);
-    }
+    PumpUntil([] { return true; });  // anything sent or posted after the end message
 
     int finishedCount = 0;
     for (const WindowReport& report : reports) {
@@ -138,22 +116,11 @@ int32_t JobWindow::Run(std::function<void()> job)
     return reports.back().first;
 }
 
-std::vector<std::wstring> JobWindow::StatusTexts() const
+std::vector<std::wstring> JobWindow::StatusTexts(std::optional<int32_t> row) const
 {
     std::vector<std::wstring> texts;
     for (const WindowReport& report : reports) {
-        if (report.message == WM_APP_STATUS) {
-            texts.push_back(report.text);
-        }
-    }
-    return texts;
-}
-
-std::vector<std::wstring> JobWindow::StatusTextsForRow(int32_t row) const
-{
-    std::vector<std::wstring> texts;
-    for (const WindowReport& report : reports) {
-        if (report.message == WM_APP_STATUS && report.first == row) {
+        if (report.message == WM_APP_STATUS && (!row || report.first == *row)) {
             texts.push_back(report.text);
         }
     }

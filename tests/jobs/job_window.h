@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,10 +42,8 @@ public:
     // Every report so far, in order of arrival.
     std::vector<WindowReport> reports;
 
-    // Returns the texts of the WM_APP_STATUS reports, in order.
-    std::vector<std::wstring> StatusTexts() const;
-    // Returns the texts of the WM_APP_STATUS reports for `row`, in order.
-    std::vector<std::wstring> StatusTextsForRow(int32_t row) const;
+    // Returns the texts of the WM_APP_STATUS reports (for `row` only, if given), in order.
+    std::vector<std::wstring> StatusTexts(std::optional<int32_t> row = std::nullopt) const;
     // Returns the rows of every WM_APP_STATUS and WM_APP_PROGRESS report.
     std::vector<int32_t> ReportedRows() const;
 
@@ -53,7 +52,6 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void Record(UINT message, WPARAM wParam, LPARAM lParam);
-    bool PumpUntilFinished(DWORD timeoutMs);
 
     HWND hwnd_ = nullptr;
     bool finished_ = false;

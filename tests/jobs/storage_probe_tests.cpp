@@ -1,5 +1,5 @@
 #include "jobs/jobs.h"
-#include "tests/jobs/temp_folder.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/fake_os.h"
 
 #include <gtest/gtest.h>

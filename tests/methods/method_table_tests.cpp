@@ -70,11 +70,11 @@ TEST(EraseMethodTable, EachRowWritesItsPassesAndReportsItsMessageAfterTheDelete)
         const EraseMethod& method = SelectEraseMethod(index);
         EXPECT_STREQ(expected.displayName, method.displayName);
 
-        ScratchFolder folder;
+        TempFolder folder;
         FakeOs fake;
         const uint64_t seed = 0x0123456789ABCDEFULL + static_cast<uint64_t>(index);
         fake.ScriptRandom(Script({expected.methodDraws, SeedBytes(seed), NameBytes()}));
-        ObservedErase observed = ObserveErase(fake, method.run, folder.Create(L"victim.bin", Ramp(kObservedSize)));
+        ObservedErase observed = ObserveErase(fake, method.run, folder.File(L"victim.bin", Ramp(kObservedSize)));
 
         EXPECT_EQ(EraseResult::Success, observed.result);
         EXPECT_TRUE(folder.Names().empty());
@@ -98,9 +98,9 @@ TEST(EraseMethodTable, NoRowReportsSuccessForAnEmptyFile)
     const std::vector<MethodCase> methods = Methods();
     for (int index = 0; index < kEraseMethodCount; ++index) {
         SCOPED_TRACE(index);
-        ScratchFolder folder;
+        TempFolder folder;
         FakeOs fake;
-        ObservedErase observed = ObserveErase(fake, EraseMethodTable[index].run, folder.Create(L"empty.bin", {}), 0);
+        ObservedErase observed = ObserveErase(fake, EraseMethodTable[index].run, folder.File(L"empty.bin", {}), 0);
         EXPECT_EQ(EraseResult::Success, observed.result);
         EXPECT_TRUE(folder.Names().empty());
         EXPECT_EQ(1, Occurrences(observed.events, L"File size is 0. Deleting file."));
@@ -111,7 +111,7 @@ TEST(EraseMethodTable, NoRowReportsSuccessForAnEmptyFile)
 
 TEST(DodMethods, DrawTheirBytesInOneRequestFromTheSystemGenerator)
 {
-    ScratchFolder folder;
+    TempFolder folder;
     FakeOs fake;
     std::vector<ULONG> counts;
     fake.hooks.BCryptGenRandom = [&](BCRYPT_ALG_HANDLE algorithm, PUCHAR buffer, ULONG count, ULONG flags) {
@@ -121,8 +121,8 @@ TEST(DodMethods, DrawTheirBytesInOneRequestFromTheSystemGenerator)
         return RealOsCalls().BCryptGenRandom(algorithm, buffer, count, flags);
     };
     StopFlag stop{0};
-    EXPECT_EQ(EraseResult::Success, EraseDod3Pass(folder.Create(L"a", Ramp(10)).c_str(), nullptr, nullptr, nullptr, &stop, true));
-    EXPECT_EQ(EraseResult::Success, EraseDodEce7Pass(folder.Create(L"b", Ramp(10)).c_str(), nullptr, nullptr, nullptr, &stop, true));
+    EXPECT_EQ(EraseResult::Success, EraseDod3Pass(folder.File(L"a", Ramp(10)).c_str(), nullptr, nullptr, nullptr, &stop, true));
+    EXPECT_EQ(EraseResult::Success, EraseDodEce7Pass(folder.File(L"b", Ramp(10)).c_str(), nullptr, nullptr, nullptr, &stop, true));
     // The method's own draw, then the engine's 8-byte seed.
     EXPECT_EQ((std::vector<ULONG>{1, 8, 2, 8}), counts);
 }
@@ -130,13 +130,13 @@ TEST(DodMethods, DrawTheirBytesInOneRequestFromTheSystemGenerator)
 TEST(DodMethods, ComplementTheDrawnByteAndDrawAfreshForEveryFile)
 {
     verifyReadBack.store(0);
-    ScratchFolder folder;
+    TempFolder folder;
     FakeOs fake;
     // keepName: no name draws, so the script holds only the method bytes and seeds.
     fake.ScriptRandom(Script({{0x00}, SeedBytes(1), {0xFF}, SeedBytes(2), {0x12}, SeedBytes(3)}));
-    ObservedErase zero = ObserveErase(fake, EraseDod3Pass, folder.Create(L"a", Ramp(kObservedSize)), kObservedSize, true);
-    ObservedErase ones = ObserveErase(fake, EraseDod3Pass, folder.Create(L"b", Ramp(kObservedSize)), kObservedSize, true);
-    ObservedErase other = ObserveErase(fake, EraseDod3Pass, folder.Create(L"c", Ramp(kObservedSize)), kObservedSize, true);
+    ObservedErase zero = ObserveErase(fake, EraseDod3Pass, folder.File(L"a", Ramp(kObservedSize)), kObservedSize, true);
+    ObservedErase ones = ObserveErase(fake, EraseDod3Pass, folder.File(L"b", Ramp(kObservedSize)), kObservedSize, true);
+    ObservedErase other = ObserveErase(fake, EraseDod3Pass, folder.File(L"c", Ramp(kObservedSize)), kObservedSize, true);
     EXPECT_TRUE(zero.passes == ExpectedPasses({Fixed(0x00), Fixed(0xFF), R}, 1));
     EXPECT_TRUE(ones.passes == ExpectedPasses({Fixed(0xFF), Fixed(0x00), R}, 2));
     std::vector<std::wstring> announced = Announcements(other.events);
@@ -147,20 +147,24 @@ TEST(DodMethods, ComplementTheDrawnByteAndDrawAfreshForEveryFile)
     EXPECT_TRUE(folder.Names().empty());
 }
 
-// A method whose own draw fails must not touch the file at all.
-TEST(DodMethods, AFailedDrawLeavesTheFileAsItWasAndSaysNothing)
+// A method whose own draw (DoD's byte, any of Gutmann's shuffle draws)
+// fails must not touch the file at all.
+TEST(EraseMethods, AFailedDrawLeavesTheFileAsItWasAndSaysNothing)
 {
-    for (EraseMethodFn method : {EraseDod3Pass, EraseDodEce7Pass}) {
-        ScratchFolder folder;
+    const std::pair<EraseMethodFn, int> cases[] = {{EraseDod3Pass, 1}, {EraseDodEce7Pass, 1}, {EraseGutmann, 1},
+                                                   {EraseGutmann, 2},  {EraseGutmann, 14},     {EraseGutmann, 26}};
+    for (const auto& [method, failing] : cases) {
+        SCOPED_TRACE(failing);
+        TempFolder folder;
         FakeOs fake;
-        fake.FailNthCall(OsFn::BCryptGenRandom, 1);
-        const std::wstring path = folder.Create(L"keep.bin", Ramp(5000));
+        fake.FailNthCall(OsFn::BCryptGenRandom, failing);
+        const std::wstring path = folder.File(L"keep.bin", Ramp(5000));
         ObservedErase observed = ObserveErase(fake, method, path);
         EXPECT_EQ(EraseResult::Error, observed.result);
         EXPECT_TRUE(observed.events.empty());
         EXPECT_EQ(std::vector<std::wstring>{L"keep.bin"}, folder.Names());
         EXPECT_EQ(Ramp(5000), ReadAll(path));
-        EXPECT_EQ(1, fake.Calls(OsFn::BCryptGenRandom));
+        EXPECT_EQ(failing, fake.Calls(OsFn::BCryptGenRandom));
         EXPECT_EQ(0, fake.Calls(OsFn::CreateFileW));
     }
 }

@@ -73,7 +73,6 @@ protected:
     }
 
     UINT_PTR timer = 0;
-    TempFolder temp;
 };
 
 TEST_F(DialogSmokeTest, TheRealNoItemsBoxShowsItsTextAndCaption)

@@ -62,7 +62,6 @@ protected:
         }
     }
 
-    TempFolder temp;
 };
 
 TEST_F(FileListTest, ASingleFileIsOneReadyRowAndNoFolder)

@@ -8,6 +8,7 @@
 #include "ui/control_ids.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace {
 
@@ -19,27 +20,7 @@ const wchar_t kSsdWarning[] =
 
 }  // namespace
 
-class StartCommandTest : public WindowTest {
-protected:
-    // Checks that the window is idle with `status` on its status line.
-    void ExpectIdle(const std::wstring& status)
-    {
-        EXPECT_FALSE(workerThread.joinable());
-        EXPECT_EQ(status, StatusLine());
-        EXPECT_EQ(0, BarPosition());
-        EXPECT_TRUE(IsWindowEnabled(ui.startButton));
-        EXPECT_FALSE(IsWindowEnabled(ui.cancelButton));
-    }
-
-    // Returns true when a status report carried `text`.
-    bool Reported(const std::wstring& text) const
-    {
-        return std::any_of(reports.begin(), reports.end(), [&](const Report& r) { return r.text == text; });
-    }
-
-    TempFolder temp;
-    ScriptedVolumes volumes;
-};
+using StartCommandTest = WindowTest;
 
 TEST_F(StartCommandTest, StartWithAnEmptyListOnlySaysNoItems)
 {
@@ -102,11 +83,11 @@ TEST_F(StartCommandTest, VolumesWithASeekPenaltyGetTheConfirmationAndEachIsProbe
 
 TEST_F(StartCommandTest, ARealEraseDestroysTheFilesAndFoldersAndEndsIdle)
 {
-    std::wstring one = temp.File(L"one.bin", 70000);
-    std::wstring two = temp.File(L"two.txt", 10);
+    std::wstring one = temp.File(L"one.bin", Ramp(70000));
+    std::wstring two = temp.File(L"two.txt", Ramp(10));
     std::wstring tree = temp.Folder(L"tree");
     std::vector<std::wstring> inside = {temp.File(L"tree\\a.txt"), temp.File(L"tree\\sub\\b.txt"),
-                                        temp.File(L"tree\\sub\\deeper\\c.txt", 0)};
+                                        temp.File(L"tree\\sub\\deeper\\c.txt", {})};
     temp.Folder(L"tree\\empty");
     RecordReports();
 
@@ -157,7 +138,7 @@ TEST_F(StartCommandTest, TheJobRunsTheChosenMethodAndVerifyOption)
 
 TEST_F(StartCommandTest, CancelDuringAFileStopsItAndLeavesTheRest)
 {
-    std::wstring big = temp.File(L"tree\\big.bin", 1 << 20);
+    std::wstring big = temp.File(L"tree\\big.bin", Ramp(1 << 20));
     std::wstring later = temp.File(L"tree\\later.txt");
     gate.Install(fake);
     Drop({big, later, temp.path() + L"\\tree"});
@@ -183,7 +164,7 @@ TEST_F(StartCommandTest, CancelDuringAFileStopsItAndLeavesTheRest)
 TEST_F(StartCommandTest, ClosingDuringAJobHidesTheWindowUntilTheJobEnds)
 {
     gate.Install(fake);
-    Drop({temp.File(L"big.bin", 1 << 20), temp.File(L"later.txt")});
+    Drop({temp.File(L"big.bin", Ramp(1 << 20)), temp.File(L"later.txt")});
     boxAnswer = IDOK;
     RecordReports();
     Click(ui.startButton);
@@ -206,7 +187,7 @@ TEST_F(StartCommandTest, ClosingDuringAJobHidesTheWindowUntilTheJobEnds)
 TEST_F(StartCommandTest, StartAndWipeFreeSpaceAreRefusedWhileAJobRuns)
 {
     gate.Install(fake);
-    Drop({temp.File(L"big.bin", 1 << 20)});
+    Drop({temp.File(L"big.bin", Ramp(1 << 20))});
     boxAnswer = IDOK;
     Click(ui.startButton);
     ASSERT_TRUE(gate.WaitUntilReached());
@@ -275,7 +256,7 @@ TEST_F(StartCommandTest, AWorkerThatCannotStartLeavesTheWindowIdleAndSaysSo)
 
 TEST_F(StartCommandTest, ADropDuringAJobKeepsTheJobsReportsOffTheNewRows)
 {
-    std::vector<std::wstring> erased = {temp.File(L"old1.bin", 1 << 20), temp.File(L"old2.txt")};
+    std::vector<std::wstring> erased = {temp.File(L"old1.bin", Ramp(1 << 20)), temp.File(L"old2.txt")};
     std::vector<std::wstring> fresh = {temp.File(L"new1.txt"), temp.File(L"new2.txt"), temp.File(L"new3.txt")};
     gate.Install(fake);
     Drop(erased);

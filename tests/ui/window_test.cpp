@@ -8,31 +8,10 @@
 #include <commctrl.h>
 #include <shlobj.h>
 #include <winioctl.h>
+#include <algorithm>
 #include <cstring>
 
 namespace {
-
-// Removes `path` and everything below it with the real functions.
-void RemoveTree(const std::wstring& path)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (listing != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = path + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(listing, &entry));
-        FindClose(listing);
-    }
-    RemoveDirectoryW(path.c_str());
-}
 
 WindowTest* recording = nullptr;
 WNDPROC originalProc = nullptr;
@@ -63,56 +42,6 @@ ITEMIDLIST_ABSOLUTE browsedItem;
 
 }  // namespace
 
-TempFolder::TempFolder()
-{
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
-    static int serial = 0;
-    path_ = std::wstring(base) + L"tarnwick_ui_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-            std::to_wstring(++serial);
-    CreateDirectoryW(path_.c_str(), nullptr);
-}
-
-TempFolder::~TempFolder()
-{
-    RemoveTree(path_);
-}
-
-std::wstring TempFolder::Folder(const std::wstring& relative) const
-{
-    std::wstring full = path_;
-    size_t start = 0;
-    while (start <= relative.size()) {
-        size_t end = relative.find(L'\\', start);
-        if (end == std::wstring::npos)
-            end = relative.size();
-        full += L"\\" + relative.substr(start, end - start);
-        CreateDirectoryW(full.c_str(), nullptr);
-        start = end + 1;
-    }
-    return full;
-}
-
-std::wstring TempFolder::File(const std::wstring& relative, size_t size) const
-{
-    size_t slash = relative.rfind(L'\\');
-    if (slash != std::wstring::npos)
-        Folder(relative.substr(0, slash));
-    std::wstring full = path_ + L"\\" + relative;
-    HANDLE file = CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    std::vector<char> bytes(size, 0x5A);
-    DWORD written = 0;
-    if (size)
-        WriteFile(file, bytes.data(), static_cast<DWORD>(size), &written, nullptr);
-    CloseHandle(file);
-    return full;
-}
-
-bool PathExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 HDROP MakeDrop(const std::vector<std::wstring>& paths)
 {
     // Each path ends in a NUL and the list in one more; an empty list is two
@@ -133,30 +62,6 @@ HDROP MakeDrop(const std::vector<std::wstring>& paths)
     }
     GlobalUnlock(memory);
     return static_cast<HDROP>(memory);
-}
-
-bool PumpUntil(const std::function<bool()>& done, HANDLE wake, DWORD timeoutMs, bool* quitSeen)
-{
-    ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                if (quitSeen)
-                    *quitSeen = true;
-                continue;
-            }
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        if (done())
-            return true;
-        ULONGLONG now = GetTickCount64();
-        if (now >= deadline)
-            return false;
-        MsgWaitForMultipleObjectsEx(wake ? 1 : 0, wake ? &wake : nullptr, static_cast<DWORD>(deadline - now),
-                                    QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    }
 }
 
 WriteGate::WriteGate()
@@ -309,6 +214,20 @@ void WindowTest::RecordReports()
     recording = this;
     originalProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordingProc)));
+}
+
+bool WindowTest::Reported(const std::wstring& text) const
+{
+    return std::any_of(reports.begin(), reports.end(), [&](const Report& r) { return r.text == text; });
+}
+
+void WindowTest::ExpectIdle(const std::wstring& status) const
+{
+    EXPECT_FALSE(workerThread.joinable());
+    EXPECT_EQ(status, StatusLine());
+    EXPECT_EQ(0, BarPosition());
+    EXPECT_TRUE(IsWindowEnabled(ui.startButton));
+    EXPECT_FALSE(IsWindowEnabled(ui.cancelButton));
 }
 
 std::wstring WindowTest::StatusLine() const

@@ -5,6 +5,8 @@
 #pragma once
 
 #include "tests/support/fake_os.h"
+#include "tests/support/message_pump.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -15,35 +17,8 @@
 #include <string>
 #include <vector>
 
-// A folder under the temporary folder, removed with everything in it at the end.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::wstring& path() const { return path_; }
-    // Creates the folder `relative` (and its parents); returns its full path.
-    std::wstring Folder(const std::wstring& relative) const;
-    // Creates the file `relative` holding `size` bytes of 0x5A; returns its full path.
-    std::wstring File(const std::wstring& relative, size_t size = 1000) const;
-
-private:
-    std::wstring path_;
-};
-
-// Returns true when `path` names an existing file or folder.
-bool PathExists(const std::wstring& path);
-
 // Returns a drop handle listing `paths`, as the shell builds one.
 HDROP MakeDrop(const std::vector<std::wstring>& paths);
-
-// Dispatches this thread's messages until `done` returns true, waking also
-// when `wake` (if any) is signaled. Returns false if that takes longer than
-// `timeoutMs`. Sets `quitSeen` when the pump removed a WM_QUIT.
-bool PumpUntil(const std::function<bool()>& done, HANDLE wake = nullptr, DWORD timeoutMs = 60000,
-               bool* quitSeen = nullptr);
 
 // Holds the worker at its first WriteFile until the test lets it go, so a
 // test can act while a job is certainly in the middle of a file.
@@ -112,6 +87,10 @@ protected:
     void BrowseTo(const std::wstring& folder);
     // Records every progress and status report the window receives from now on.
     void RecordReports();
+    // Returns true when a recorded status report carried `text`.
+    bool Reported(const std::wstring& text) const;
+    // Checks that no job runs and the window is idle with `status` on its status line.
+    void ExpectIdle(const std::wstring& status) const;
 
     std::wstring StatusLine() const;
     int RowCount() const;
@@ -126,6 +105,8 @@ protected:
     HWND window = nullptr;
     int boxAnswer = IDCANCEL;  // what every message box answers unless a test hooks it
     bool quitSeen = false;
+    TempFolder temp;
+    ScriptedVolumes volumes;
     WriteGate gate;  // lives until after TearDown, which may still wait for the job
 };
 

@@ -36,20 +36,9 @@ protected:
 
     void ExpectNothingStarted()
     {
+        ExpectIdle(L"");
         EXPECT_EQ(0, fake.Calls(OsFn::StartThread));
-        EXPECT_FALSE(workerThread.joinable());
-        EXPECT_EQ(L"", StatusLine());
-        EXPECT_TRUE(IsWindowEnabled(ui.startButton));
-        EXPECT_FALSE(IsWindowEnabled(ui.cancelButton));
     }
-
-    bool Reported(const std::wstring& text) const
-    {
-        return std::any_of(reports.begin(), reports.end(), [&](const Report& r) { return r.text == text; });
-    }
-
-    TempFolder temp;
-    ScriptedVolumes volumes;
 };
 
 TEST_F(WipeCommandTest, TheBrowserAsksForAFileSystemFolderAndCancelingDoesNothing)

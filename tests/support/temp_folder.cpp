@@ -1,0 +1,124 @@
+#include "tests/support/temp_folder.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace {
+
+// Removes `path` and everything below it, read-only files included.
+void RemoveTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName, child = path + L"\\" + name;
+            if (name == L"." || name == L"..")
+                continue;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(listing, &entry));
+        FindClose(listing);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+}  // namespace
+
+std::vector<uint8_t> Ramp(size_t count, uint8_t first)
+{
+    std::vector<uint8_t> bytes(count);
+    for (size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<uint8_t>(first + i);
+    return bytes;
+}
+
+TempFolder::TempFolder()
+{
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    static unsigned counter = 0;
+    // The tick count keeps a folder left by an earlier, killed run from being reused.
+    path_ = std::wstring(temp) + L"tarnwick_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+            std::to_wstring(GetTickCount64()) + L"_" + std::to_wstring(++counter);
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempFolder::~TempFolder()
+{
+    RemoveTree(path_);
+}
+
+std::wstring TempFolder::Folder(const std::wstring& relative) const
+{
+    for (size_t end = relative.find(L'\\'); end != std::wstring::npos; end = relative.find(L'\\', end + 1))
+        CreateDirectoryW((*this / relative.substr(0, end)).c_str(), nullptr);
+    CreateDirectoryW((*this / relative).c_str(), nullptr);
+    return *this / relative;
+}
+
+std::wstring TempFolder::File(const std::wstring& relative, const std::vector<uint8_t>& bytes) const
+{
+    size_t slash = relative.rfind(L'\\');
+    if (slash != std::wstring::npos)
+        Folder(relative.substr(0, slash));
+    std::wstring path = *this / relative;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    if (!bytes.empty())
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return path;
+}
+
+std::vector<std::wstring> TempFolder::Names(const std::wstring& relative) const
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW(((relative.empty() ? path_ : *this / relative) + L"\\*").c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name);
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<uint8_t> ReadAll(const std::wstring& path)
+{
+    std::vector<uint8_t> bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    LARGE_INTEGER size = {};
+    DWORD read = 0;
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
+        bytes.resize(static_cast<size_t>(size.QuadPart));
+        if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
+            read = 0;
+    }
+    bytes.resize(read);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool PathExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsScrambledName(const std::wstring& name)
+{
+    return name.size() == 16 &&
+           name.find_first_not_of(L"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789") ==
+               std::wstring::npos;
+}

@@ -1,0 +1,41 @@
+// Real folders and files for the tests, made and read with the real Win32
+// calls so that a FakeOs never sees (or counts) them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Returns `count` bytes counting up from `first`.
+std::vector<uint8_t> Ramp(size_t count, uint8_t first = 1);
+
+// A fresh folder under the system's temporary folder, removed with
+// everything in it when the holder goes.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    // Returns the folder's path, without a trailing backslash.
+    const std::wstring& path() const { return path_; }
+    // Returns the path of `relative` inside the folder.
+    std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
+    // Creates the folder `relative` and its missing parents; returns its full path.
+    std::wstring Folder(const std::wstring& relative) const;
+    // Creates (or replaces) the file `relative`, and its folders, holding `bytes`; returns its full path.
+    std::wstring File(const std::wstring& relative, const std::vector<uint8_t>& bytes = Ramp(1000)) const;
+    // Returns the names in the folder `relative` inside this one (no "." or ".."), sorted.
+    std::vector<std::wstring> Names(const std::wstring& relative = L"") const;
+
+private:
+    std::wstring path_;
+};
+
+// Returns the bytes of the file at `path` (empty when it cannot be read).
+std::vector<uint8_t> ReadAll(const std::wstring& path);
+// Returns true when `path` names an existing file or folder.
+bool PathExists(const std::wstring& path);
+// Returns true when `name` could be a scrambled name: 16 letters and digits.
+bool IsScrambledName(const std::wstring& name);
