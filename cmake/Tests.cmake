@@ -53,7 +53,7 @@ set_tests_properties(ui_tests PROPERTIES RESOURCE_LOCK main_window)
 file(GLOB e2e_scripts CONFIGURE_DEPENDS tests/e2e/*.sh)
 foreach(script ${e2e_scripts})
     get_filename_component(script_name ${script} NAME_WE)
-    add_test(NAME e2e_${script_name} COMMAND sh ${script})
+    add_test(NAME e2e_${script_name} COMMAND bash ${script})
     set_tests_properties(e2e_${script_name} PROPERTIES TIMEOUT 900 SKIP_RETURN_CODE 77 RESOURCE_LOCK main_window
         ENVIRONMENT "TARNWICK_SOURCE_DIR=${CMAKE_SOURCE_DIR};TARNWICK_BINARY_DIR=${CMAKE_BINARY_DIR};TARNWICK_EXE=$<TARGET_FILE:TarnwickFileEraser>")
 endforeach()

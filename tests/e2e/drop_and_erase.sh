@@ -1,44 +1,21 @@
-#!/bin/sh
+#!/bin/bash
 # A real drag and drop from outside: a native X11 program drops two files and
 # a folder on the running program through XDND, as a Linux file manager would.
 # Then Start is clicked, the question answered with Enter, and the final state
 # read back: every row "Done", the files and folders gone, a folder reached
 # through a directory link left alone, a path longer than 260 characters
 # erased, and the program ending with exit code 0 after File > Exit.
-set -u
-BUILD="$TARNWICK_BINARY_DIR"
-SOURCE="$TARNWICK_SOURCE_DIR/tests/e2e"
-export WINEPREFIX="$BUILD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source "$TARNWICK_SOURCE_DIR/tests/e2e/e2e_lib.bash"
 
-skip() {
-    echo "skipped: $1"
-    exit 77
-}
 [ -n "${DISPLAY:-}" ] || skip "no display (run through scripts/test)"
 command -v gcc >/dev/null || skip "no host gcc to build the X11 drop source"
 [ -f /usr/include/X11/Xlib.h ] || skip "no Xlib headers (package libx11-dev)"
 command -v xdotool >/dev/null || skip "no xdotool"
-CROSS="$(command -v x86_64-w64-mingw32-g++-posix || command -v x86_64-w64-mingw32-g++)" || skip "no MinGW g++"
-
-TOOLS="$BUILD/e2e-tools"
-mkdir -p "$TOOLS"
-gcc -std=c11 -D_DEFAULT_SOURCE -O2 -o "$TOOLS/xdnd_drop" "$SOURCE/xdnd_drop.c" -lX11 || exit 1
-"$CROSS" -std=c++17 -O2 -municode -static -o "$TOOLS/window_state.exe" "$SOURCE/window_state.cpp" || exit 1
+mkdir -p "$BUILD/e2e-tools"
+gcc -std=c11 -D_DEFAULT_SOURCE -O2 -o "$BUILD/e2e-tools/xdnd_drop" "$SOURCE/tests/e2e/xdnd_drop.c" -lX11 || exit 1
 
 WORK="$(mktemp -d /tmp/tarnwick-drop.XXXXXX)"
-program=""
-finish() {
-    [ -n "$program" ] && kill "$program" 2>/dev/null
-    rm -rf "$WORK"
-}
-trap finish EXIT
-fail() {
-    echo "FAIL: $1"
-    exit 1
-}
-state() {
-    wine "$TOOLS/window_state.exe" "$@" | tr -d '\r'
-}
+at_exit 'rm -rf "$WORK"'
 
 # Two loose files, one with a space; a folder tree with an empty folder, a
 # deep path and a link to a folder outside the drop that must survive.
@@ -59,15 +36,11 @@ printf 'deep\n' >"$deep/long.txt"
 printf 'keep me\n' >"$WORK/outside/keep.txt"
 ln -s "$WORK/outside" "$WORK/folder/link"
 
-wine "$BUILD/TarnwickFileEraser.exe" &
-program=$!
-window="$(timeout 30 xdotool search --sync --onlyvisible --name '^Tarnwick File Eraser$' | head -n 1)"
-[ -n "$window" ] || fail "no visible window"
-
-"$TOOLS/xdnd_drop" "$window" "$WORK/one.bin" "$WORK/two words.txt" "$WORK/folder" || fail "the drop failed"
+start_program
+"$BUILD/e2e-tools/xdnd_drop" "$WINDOW" "$WORK/one.bin" "$WORK/two words.txt" "$WORK/folder" || fail "the drop failed"
 rows=""
 for attempt in $(seq 1 50); do
-    rows="$(state rows)"
+    rows="$(probe rows)"
     [ "$(printf '%s\n' "$rows" | grep -c .)" -eq 5 ] && break
     sleep 0.2
 done
@@ -78,24 +51,24 @@ expected="$(printf 'f.txt\tReady\ng.txt\tReady\nlong.txt\tReady\none.bin\tReady\
     fail "the loose files do not come first, in drop order"
 
 # Click Start where it is drawn: the client area is 800 x 444 inside the frame.
-eval "$(xdotool getwindowgeometry --shell "$window")"
+eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
 border=$(((WIDTH - 800) / 2))
 top=$((HEIGHT - 444 - border))
-xdotool mousemove --window "$window" $((border + 12 + 37)) $((top + 389 + 11)) click 1
-question="$(state box Confirmation)" || fail "no Confirmation question"
+xdotool mousemove --window "$WINDOW" $((border + 12 + 37)) $((top + 389 + 11)) click 1
+question="$(probe box Confirmation)" || fail "no Confirmation question"
 [ "$question" = "Overwrite and delete the selected files?" ] || fail "unexpected question: $question"
 xdotool key Return
 
 status=""
 for attempt in $(seq 1 150); do
-    status="$(state status)"
+    status="$(probe status)"
     case "$status" in Operation*) break ;; esac
     sleep 0.2
 done
-rows="$(state rows)"
+rows="$(probe rows)"
 printf 'After the erase:\n%s\n%s\n' "$rows" "$status"
 [ "$status" = "Operation completed successfully." ] || fail "job ended with: $status"
-[ "$(state buttons)" = "start=1 cancel=0" ] || fail "the window is not idle again"
+[ "$(probe buttons)" = "start=1 cancel=0" ] || fail "the window is not idle again"
 [ "$(printf '%s\n' "$rows" | cut -f 2 | sort -u)" = "Done" ] || fail "not every row is Done"
 
 for gone in "$WORK/one.bin" "$WORK/two words.txt" "$WORK/folder/f.txt" "$WORK/folder/sub" "$WORK/folder/empty" \
@@ -105,9 +78,5 @@ done
 [ "$(find "$WORK" -type f | grep -v "/outside/keep.txt$")" = "" ] || fail "a file was left: $(find "$WORK" -type f)"
 [ "$(cat "$WORK/outside/keep.txt")" = "keep me" ] || fail "the folder behind the link was touched"
 
-state exit || fail "could not send File > Exit"
-code=0
-wait "$program" || code=$?
-program=""
-[ "$code" -eq 0 ] || fail "program exited with $code"
+exit_program
 echo "PASS: dropped through XDND, erased, folders removed, link target kept, exit code 0"

@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/bin/bash
 # Proof on a real NTFS volume, judged by the raw image: files erased by the
 # real erase job (Random 1-pass, DoD 3-pass and Gutmann, verification on)
 # leave no byte of their contents, of a named stream, and no original name
@@ -8,45 +8,12 @@
 # erase (the data must be there) and after it. Names that NTFS keeps in the
 # spare room of its records and indexes are reported, not failed: no file
 # operation reaches them. Needs root and FUSE; skipped (77) without them.
-set -u
+source "$TARNWICK_SOURCE_DIR/tests/e2e/e2e_lib.bash"
 PATH="$PATH:/usr/sbin:/sbin"
-BUILD="${TARNWICK_BINARY_DIR:?set TARNWICK_BINARY_DIR to the build folder}"
-SOURCE="${TARNWICK_SOURCE_DIR:?set TARNWICK_SOURCE_DIR to the source folder}"
 SCAN="$SOURCE/tests/e2e/ntfs_scan.py"
 DRIVER="$BUILD/ntfs_erase_driver.exe"
 FOLDER=TwkProof
-export WINEPREFIX="$BUILD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-
-WORK=""
 DAEMON=""
-DRIVE_LINK=""
-
-skip() {
-    echo "skipped: $1"
-    exit 77
-}
-
-fail() {
-    echo "FAIL: $1"
-    exit 1
-}
-
-# Leaves the machine as it was: no drive letter, no mount, no daemon, no image.
-cleanup() {
-    if [ -n "$DRIVE_LINK" ] && [ -L "$DRIVE_LINK" ]; then
-        rm -f "$DRIVE_LINK"
-    fi
-    if [ -n "$DAEMON" ]; then
-        umount "$WORK/mnt" 2>/dev/null || umount -l "$WORK/mnt" 2>/dev/null
-        kill "$DAEMON" 2>/dev/null
-        wait "$DAEMON" 2>/dev/null
-    fi
-    if [ -n "$WORK" ]; then
-        rm -rf "$WORK"
-    fi
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
 
 # Mounts the image in the background, keeping the daemon's PID: umount
 # returns while the daemon is still writing, and only its exit makes the image
@@ -90,19 +57,6 @@ unmount_volume() {
     [ "$status" -eq 0 ] || fail "ntfs-3g ended with status $status: $(cat "$WORK/ntfs-3g.log")"
 }
 
-# Maps the mount to the first free drive letter of the build's prefix.
-map_drive() {
-    for letter in n o p q r s t u v w x y; do
-        if [ ! -e "$WINEPREFIX/dosdevices/$letter:" ] && [ ! -L "$WINEPREFIX/dosdevices/$letter:" ]; then
-            DRIVE_LINK="$WINEPREFIX/dosdevices/$letter:"
-            ln -s "$WORK/mnt" "$DRIVE_LINK" || fail "cannot map drive $letter:"
-            DRIVE="$(echo "$letter" | tr a-z A-Z)"
-            return 0
-        fi
-    done
-    fail "no free drive letter in $WINEPREFIX/dosdevices"
-}
-
 # Erases the files of one method with the driver and shows its reports.
 erase_with() {
     method="$1"
@@ -139,18 +93,21 @@ list_deleted() {
 }
 
 # --- what the run needs
-[ "$(id -u)" -eq 0 ] || skip "mounting an NTFS image needs root"
+require_root "mounting an NTFS image"
 [ -c /dev/fuse ] && [ -r /dev/fuse ] && [ -w /dev/fuse ] || skip "FUSE is not available here (/dev/fuse)"
 for tool in mkntfs ntfs-3g fls ntfsundelete python3 wine wineserver mountpoint; do
     command -v "$tool" >/dev/null || fail "$tool is missing (scripts/lib.sh installs it)"
 done
 [ -f "$DRIVER" ] || fail "$DRIVER is not built"
 python3 "$SCAN" selftest || fail "the image scanner misreads records"
-bash -c ". '$SOURCE/scripts/lib.sh' && prepare_wine_prefix '$BUILD'" || fail "cannot prepare the Wine prefix"
+prepare_wine_prefix "$BUILD" || fail "cannot prepare the Wine prefix"
 STREAM="$(python3 "$SCAN" stream)"
 ALL_NAMES="$(python3 "$SCAN" names random) $(python3 "$SCAN" names dod3) $(python3 "$SCAN" names gutmann)"
 
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-ntfs.XXXXXX")" || fail "cannot create a work folder"
+at_exit 'rm -rf "$WORK"'
+# Leaves no mount and no daemon behind, whatever happened.
+at_exit '[ -n "$DAEMON" ] && { umount "$WORK/mnt" 2>/dev/null || umount -l "$WORK/mnt"; kill "$DAEMON"; wait "$DAEMON"; } 2>/dev/null'
 mkdir "$WORK/mnt"
 
 # --- a fresh volume with the files on it
@@ -170,7 +127,7 @@ python3 "$SCAN" scan "$WORK/volume.img" before "$WORK/before.json" || fail "the 
 
 # --- the erase, through Wine on a drive letter
 mount_volume || fail "ntfs-3g could not mount the image again: $(cat "$WORK/ntfs-3g.log")"
-map_drive
+map_drive "$WORK/mnt"
 erase_with random
 erase_with dod3
 erase_with gutmann
@@ -178,8 +135,7 @@ grep -hF "Overwriting ADS :$STREAM (" "$WORK/random.log" "$WORK/dod3.log" "$WORK
     fail "the named stream :$STREAM was not overwritten"
 left="$(ls -A "$WORK/mnt/$FOLDER")"
 [ -z "$left" ] || fail "files left in the folder: $left"
-rm -f "$DRIVE_LINK"
-DRIVE_LINK=""
+rm -f "$WINEPREFIX/dosdevices/${DRIVE,,}:"
 unmount_volume
 
 # --- what the raw image still holds

@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/bin/bash
 # A real free-space wipe of a small volume: a 256 MiB tmpfs is mounted for
 # the test and mapped to a drive letter of the build's Wine prefix, a few
 # files are put on it, and the wipe job runs there with the zero-fill method
@@ -7,61 +7,22 @@
 # no wipe file may be left and every other file and folder on the volume must
 # be exactly as it was. Needs root for the mount; reports itself skipped
 # (exit 77) with the reason where it cannot run.
-set -u
-BUILD="${TARNWICK_BINARY_DIR:?TARNWICK_BINARY_DIR must name the build folder}"
-SOURCE="${TARNWICK_SOURCE_DIR:?TARNWICK_SOURCE_DIR must name the source folder}"
-export WINEPREFIX="$BUILD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source "$TARNWICK_SOURCE_DIR/tests/e2e/e2e_lib.bash"
 
-skip() {
-    echo "skipped: $1"
-    exit 77
-}
-
-fail() {
-    echo "FAIL: $1"
-    exit 1
-}
-
-[ "$(id -u)" -eq 0 ] || skip "mounting a tmpfs needs root"
+require_root "mounting a tmpfs"
 [ -f "$BUILD/jobs_tests.exe" ] || skip "jobs_tests.exe is not built in $BUILD"
-command -v mount >/dev/null 2>&1 || skip "no mount command"
-
-if [ ! -f "$WINEPREFIX/.tarnwick-ready" ]; then
-    bash -c ". '$SOURCE/scripts/lib.sh' && prepare_wine_prefix '$BUILD'" >/dev/null 2>&1 ||
-        fail "could not prepare the Wine prefix"
-fi
+prepare_wine_prefix "$BUILD" >/dev/null 2>&1 || fail "could not prepare the Wine prefix"
 
 volume="$(mktemp -d /tmp/tarnwick-wipe.XXXXXX)"
 work="$(mktemp -d /tmp/tarnwick-wipe-work.XXXXXX)"
-drive=""
-mounted=0
-
-cleanup() {
-    [ -n "$drive" ] && rm -f "$WINEPREFIX/dosdevices/$drive:"
-    if [ "$mounted" -eq 1 ]; then
-        # Wine may still hold the volume for a moment after the driver ends;
-        # a lazy unmount then detaches it as soon as it lets go.
-        umount "$volume" 2>/dev/null || umount -l "$volume"
-    fi
-    rmdir "$volume" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
+at_exit 'rm -rf "$work"; rmdir "$volume" 2>/dev/null'
 if ! mount -t tmpfs -o size=256m,mode=0755 tarnwick-wipe "$volume" 2>"$work/mount.err"; then
     skip "mounting a tmpfs is not permitted here: $(cat "$work/mount.err")"
 fi
-mounted=1
-
-for letter in t u v w x y; do
-    if [ ! -e "$WINEPREFIX/dosdevices/$letter:" ] && [ ! -L "$WINEPREFIX/dosdevices/$letter:" ]; then
-        drive="$letter"
-        break
-    fi
-done
-[ -n "$drive" ] || skip "no free drive letter among T: to Y: in $WINEPREFIX"
-ln -s "$volume" "$WINEPREFIX/dosdevices/$drive:"
+# Wine may still hold the volume for a moment after the driver ends; a lazy
+# unmount then detaches it as soon as it lets go.
+at_exit 'umount "$volume" 2>/dev/null || umount -l "$volume"'
+map_drive "$volume"
 
 # What the wipe must leave alone: files with random and with known contents,
 # an empty file, a nested folder and an empty folder.
@@ -88,7 +49,7 @@ if [ -z "${DISPLAY:-}" ]; then
     command -v xvfb-run >/dev/null 2>&1 || skip "no display and no xvfb-run for the test window"
     set -- xvfb-run -a "$@"
 fi
-TARNWICK_WIPE_FOLDER="$(printf '%s' "$drive" | tr 'a-z' 'A-Z'):\\" "$@" >"$work/driver.log" 2>&1
+TARNWICK_WIPE_FOLDER="$DRIVE:\\" "$@" >"$work/driver.log" 2>&1
 status=$?
 cat "$work/driver.log"
 
@@ -105,4 +66,4 @@ fi
 used_after="$(df -B1 --output=used "$volume" | tail -n 1)"
 [ "$used_before" -eq "$used_after" ] || fail "volume use went from $used_before to $used_after bytes"
 
-echo "PASS: wiped the free space of a 256 MiB volume on $drive:, every byte written, nothing else changed"
+echo "PASS: wiped the free space of a 256 MiB volume on $DRIVE:, every byte written, nothing else changed"
