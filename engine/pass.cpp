@@ -18,20 +18,24 @@ bool SeedEraseRng(EraseRng& rng)
 namespace {
 
 // Repeats `pattern` into `dest` from position `cursor`; returns the position
-// after the last byte written.
+// after the last byte written. One period is copied from the pattern, and
+// then what is written so far, a whole number of periods, is copied after
+// itself, doubling each time, so short patterns cost a few large copies
+// rather than one small copy per period.
 uint64_t FillPattern(uint8_t* dest, uint64_t count, const std::vector<uint8_t>& pattern, uint64_t cursor)
 {
     const uint64_t length = pattern.size();
-    uint64_t position = cursor % length;
-    while (count > 0) {
-        uint64_t run = length - position;
-        if (run > count) run = count;
-        memcpy(dest, pattern.data() + position, static_cast<size_t>(run));
-        dest += run;
-        count -= run;
-        position = (position + run) % length;
+    const uint64_t position = cursor % length;
+    const uint64_t toEnd = count < length - position ? count : length - position;
+    memcpy(dest, pattern.data() + position, static_cast<size_t>(toEnd));
+    const uint64_t wrapped = count - toEnd < position ? count - toEnd : position;
+    memcpy(dest + toEnd, pattern.data(), static_cast<size_t>(wrapped));
+    for (uint64_t done = toEnd + wrapped; done < count;) {
+        const uint64_t run = count - done < done ? count - done : done;
+        memcpy(dest + done, dest, static_cast<size_t>(run));
+        done += run;
     }
-    return position;
+    return (position + count % length) % length;
 }
 
 }  // namespace
@@ -53,7 +57,7 @@ void FillPassBuffer(uint8_t* dest, uint64_t count, const PassSpec& pass, uint64_
         cursor = FillPattern(dest, count, pass.pattern, cursor);
         return;
     case PassKind::Random:
-        for (uint64_t i = 0; i < count; ++i) dest[i] = dist(rng);
+        dist.Fill(rng, dest, static_cast<size_t>(count));
         return;
     }
     memset(dest, 0, static_cast<size_t>(count));
