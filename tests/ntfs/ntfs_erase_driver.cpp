@@ -16,7 +16,6 @@
 
 #include <cstdio>
 #include <cwchar>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,13 +25,11 @@ namespace {
 // The named stream to report, without colons; empty reports none.
 std::wstring listedStream;
 
-// One listing in progress: the records still to hand out.
-struct StreamListing {
-    std::vector<WIN32_FIND_STREAM_DATA> records;
-    size_t next = 0;
-};
-
-std::set<StreamListing*> openListings;
+// The engine lists one file's streams at a time, on its one thread: the
+// records of that listing, and the next one to hand out.
+std::vector<WIN32_FIND_STREAM_DATA> listing;
+size_t listingNext = 0;
+const HANDLE kListing = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7E570000));
 
 // Prints `text` as UTF-8 followed by a line end; returns nothing.
 void PrintLine(const std::wstring& text)
@@ -68,7 +65,7 @@ WIN32_FIND_STREAM_DATA StreamRecord(const std::wstring& name, LONGLONG size)
     return record;
 }
 
-// Lists the main stream and, when `path` has it, the named stream. Returns a
+// Lists the main stream and, when `path` has it, the named stream. Returns the
 // listing handle with the first record in `data`, or INVALID_HANDLE_VALUE
 // with ERROR_FILE_NOT_FOUND when `path` itself cannot be measured.
 HANDLE WINAPI FindFirstStreamListed(LPCWSTR path, STREAM_INFO_LEVELS, LPVOID data, DWORD)
@@ -78,42 +75,34 @@ HANDLE WINAPI FindFirstStreamListed(LPCWSTR path, STREAM_INFO_LEVELS, LPVOID dat
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    auto* listing = new StreamListing;
-    listing->records.push_back(StreamRecord(L"::$DATA", mainSize));
-    if (!listedStream.empty()) {
-        LONGLONG streamSize = RealSizeOf(std::wstring(path) + L":" + listedStream);
-        if (streamSize >= 0) {
-            listing->records.push_back(StreamRecord(L":" + listedStream + L":$DATA", streamSize));
-            PrintLine(L"listed stream :" + listedStream + L" of " + path + L" (" + std::to_wstring(streamSize) +
-                      L" bytes)");
-        }
+    listing = {StreamRecord(L"::$DATA", mainSize)};
+    LONGLONG streamSize = listedStream.empty() ? -1 : RealSizeOf(std::wstring(path) + L":" + listedStream);
+    if (streamSize >= 0) {
+        listing.push_back(StreamRecord(L":" + listedStream + L":$DATA", streamSize));
+        PrintLine(L"listed stream :" + listedStream + L" of " + path + L" (" + std::to_wstring(streamSize) +
+                  L" bytes)");
     }
-    *static_cast<WIN32_FIND_STREAM_DATA*>(data) = listing->records[0];
-    listing->next = 1;
-    openListings.insert(listing);
-    return reinterpret_cast<HANDLE>(listing);
+    *static_cast<WIN32_FIND_STREAM_DATA*>(data) = listing[0];
+    listingNext = 1;
+    return kListing;
 }
 
 // Hands out the next record; returns FALSE with ERROR_HANDLE_EOF after the last.
 BOOL WINAPI FindNextStreamListed(HANDLE find, LPVOID data)
 {
-    auto* listing = reinterpret_cast<StreamListing*>(find);
-    if (openListings.count(listing) == 0 || listing->next >= listing->records.size()) {
+    if (find != kListing || listingNext >= listing.size()) {
         SetLastError(ERROR_HANDLE_EOF);
         return FALSE;
     }
-    *static_cast<WIN32_FIND_STREAM_DATA*>(data) = listing->records[listing->next++];
+    *static_cast<WIN32_FIND_STREAM_DATA*>(data) = listing[listingNext++];
     return TRUE;
 }
 
-// Ends a listing of ours, or passes any other handle to the real call.
-// Returns what the real call returns, TRUE for a listing.
+// Ends our listing, or passes any other handle to the real call; returns TRUE
+// for the listing, else what the real call returns.
 BOOL WINAPI FindCloseListed(HANDLE find)
 {
-    auto* listing = reinterpret_cast<StreamListing*>(find);
-    if (openListings.erase(listing) == 0) return RealOsCalls().FindClose(find);
-    delete listing;
-    return TRUE;
+    return find == kListing ? TRUE : RealOsCalls().FindClose(find);
 }
 
 // What the window saw of the job.
@@ -167,15 +156,6 @@ EraseMethodFn MethodNamed(const wchar_t* name)
     return nullptr;
 }
 
-// Returns the display name of `method` in the method table.
-const wchar_t* DisplayNameOf(EraseMethodFn method)
-{
-    for (const EraseMethod& row : EraseMethodTable) {
-        if (row.run == method) return row.displayName;
-    }
-    return L"(not in the table)";
-}
-
 // Runs the job on a worker thread while this thread takes its reports.
 // Returns true when the job completed and every item reported "Done".
 bool RunJob(EraseMethodFn method, std::vector<EraseItem> items)
@@ -212,7 +192,7 @@ int wmain(int argc, wchar_t** argv)
     os.FindClose = FindCloseListed;
     verifyReadBack.store(1);
     stopRequested.store(0);
-    PrintLine(std::wstring(L"method ") + DisplayNameOf(method) + L", verification on");
+    PrintLine(std::wstring(L"method ") + argv[1] + L", verification on");
 
     std::vector<EraseItem> items;
     for (int i = 3; i < argc; ++i) {

@@ -1,7 +1,11 @@
 #include "tests/support/fake_os.h"
 
+#include "tests/support/temp_folder.h"
+
+#include <algorithm>
 #include <deque>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <type_traits>
@@ -19,13 +23,11 @@ const char* const kFnNames[] = {
 };
 static_assert(sizeof(kFnNames) / sizeof(kFnNames[0]) == static_cast<size_t>(OsFn::Count));
 
-enum class HandleKind { File, FindFile, FindStream, FakeStreamFind };
-
+// What the ledger knows of an open handle.
 struct HandleRecord {
     std::wstring path;
-    DWORD flags = 0;
-    HandleKind kind = HandleKind::File;
-    size_t nextStream = 0;  // for scripted stream listings
+    DWORD flags = 0;            // CreateFileW flags
+    bool streamListing = false;  // a scripted stream listing: no real handle behind it
 };
 
 struct Rule {
@@ -51,38 +53,35 @@ struct FakeOs::State {
     int injectableCalls = 0;
     std::vector<Rule> rules;
     bool fired = false;
-    std::map<int, DWORD> shortReads;
-    std::map<int, DWORD> shortWrites;
+    std::map<int, DWORD> shortReads, shortWrites;  // call number -> bytes
     DWORD unbufferedSector = 0;
     bool streamsScripted = false;
     std::vector<FakeStream> streams;
-    std::vector<std::wstring> streamFiles;
-    std::wstring streamDir;
+    std::unique_ptr<TempFolder> streamFiles;  // "0", "1", ...: the bytes of each scripted stream
+    std::map<HANDLE, size_t> streamListings;  // open scripted listing -> next record
+    uintptr_t nextListing = 0x7ff0000;
     std::deque<uint8_t> randomBytes;
     std::vector<OsCallRecord> log;
     std::map<HANDLE, HandleRecord> handles;
     std::map<void*, size_t> allocations;
     std::set<void*> hookedPidls;
     std::vector<std::string> problems;
-    uintptr_t nextFakeHandle = 0x7ff0000;
 
-    // Counts a call; returns its number for its function and the error to fail it with, if any.
-    std::pair<int, std::optional<DWORD>> Begin(OsFn fn)
+    // Counts a call; returns the error to fail it with, if a rule says so.
+    std::optional<DWORD> Begin(OsFn fn)
     {
         std::lock_guard<std::mutex> lock(mutex);
         int nth = ++calls[static_cast<int>(fn)];
-        bool release = IsReleaseFn(fn);
-        if (!release)
-            ++injectableCalls;
+        if (IsReleaseFn(fn))
+            return std::nullopt;
+        ++injectableCalls;
         for (const Rule& rule : rules) {
-            bool hit = rule.anyFn ? (!release && injectableCalls == rule.n)
-                                  : (rule.fn == fn && !release && (rule.every || nth == rule.n));
-            if (hit) {
+            if (rule.anyFn ? injectableCalls == rule.n : (rule.fn == fn && (rule.every || nth == rule.n))) {
                 fired = true;
-                return {nth, rule.error};
+                return rule.error;
             }
         }
-        return {nth, std::nullopt};
+        return std::nullopt;
     }
 
     void Log(const OsCallRecord& record)
@@ -92,18 +91,12 @@ struct FakeOs::State {
         log.push_back(record);
     }
 
-    std::wstring PathOf(HANDLE handle) const
+    // Returns the ledger's record of `handle`, or an empty one.
+    HandleRecord Handle(HANDLE handle) const
     {
         std::lock_guard<std::mutex> lock(mutex);
         auto it = handles.find(handle);
-        return it == handles.end() ? std::wstring() : it->second.path;
-    }
-
-    DWORD FlagsOf(HANDLE handle) const
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        auto it = handles.find(handle);
-        return it == handles.end() ? 0 : it->second.flags;
+        return it == handles.end() ? HandleRecord() : it->second;
     }
 
     void AddHandle(HANDLE handle, HandleRecord record)
@@ -113,7 +106,7 @@ struct FakeOs::State {
         handles[handle] = std::move(record);
     }
 
-    // Removes a handle from the ledger; returns its record, or nothing when it was not open.
+    // Takes a handle off the ledger; returns its record, or nothing when it was not open.
     std::optional<HandleRecord> RemoveHandle(HANDLE handle, const char* how)
     {
         LastErrorKeeper keep;
@@ -127,7 +120,17 @@ struct FakeOs::State {
         }
         HandleRecord record = it->second;
         handles.erase(it);
+        streamListings.erase(handle);
         return record;
+    }
+
+    // Returns `count`, or less when the test shortened the current call of ReadFile or WriteFile.
+    DWORD Shortened(OsFn fn, DWORD count) const
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        const std::map<int, DWORD>& shortened = fn == OsFn::ReadFile ? shortReads : shortWrites;
+        auto it = shortened.find(calls[static_cast<int>(fn)]);
+        return it == shortened.end() ? count : std::min(it->second, count);
     }
 };
 
@@ -139,18 +142,14 @@ FakeOs::State& S() { return *active; }
 const OsHooks& Hooks() { return active->owner->hooks; }
 const OsCalls& Real() { return RealOsCalls(); }
 
-OsCallRecord Record(OsFn fn, const wchar_t* path = nullptr)
+OsCallRecord Record(OsFn fn, const wchar_t* path = nullptr, int64_t number = 0)
 {
     OsCallRecord record{};
     record.fn = fn;
+    record.number = number;
     if (path)
         record.path = path;
     return record;
-}
-
-OsCallRecord Record(OsFn fn, HANDLE handle)
-{
-    return Record(fn, S().PathOf(handle).c_str());
 }
 
 // Stands for "no hook" for the functions that tests never replace.
@@ -160,9 +159,7 @@ struct NoHook {};
 template <typename R, typename Hook, typename Fallback, typename... A>
 R Run(OsFn fn, OsCallRecord& record, R failure, const Hook& hook, Fallback fallback, A... args)
 {
-    auto [nth, error] = S().Begin(fn);
-    (void)nth;
-    if (error) {
+    if (std::optional<DWORD> error = S().Begin(fn)) {
         record.injected = true;
         SetLastError(*error);
         return failure;
@@ -172,6 +169,24 @@ R Run(OsFn fn, OsCallRecord& record, R failure, const Hook& hook, Fallback fallb
             return hook(args...);
     }
     return fallback(args...);
+}
+
+// Runs one call and logs it; returns its result. `ok` tells success from failure.
+template <typename R, typename Hook, typename Fallback, typename... A>
+R Logged(OsCallRecord record, R failure, const Hook& hook, Fallback fallback, A... args)
+{
+    R result = Run(record.fn, record, failure, hook, fallback, args...);
+    record.ok = result != failure;
+    S().Log(record);
+    return result;
+}
+
+// Logs a release function's call, which is counted but never fails by injection.
+void LogRelease(OsCallRecord record, bool ok)
+{
+    S().Begin(record.fn);
+    record.ok = ok;
+    S().Log(record);
 }
 
 // Returns the ":name" part of a path that names a stream of a file, or "".
@@ -185,130 +200,91 @@ std::wstring StreamPart(const std::wstring& path)
     return colon == std::wstring::npos ? std::wstring() : path.substr(colon);
 }
 
-// Returns the index of the scripted stream named by `part` (":name" or ":name:$DATA"), or -1.
-int FindScriptedStream(const std::wstring& part)
+// Returns the index of the scripted stream named `name` (":name" or ":name:$DATA"), or -1.
+int FindScriptedStream(const std::vector<FakeStream>& streams, const std::wstring& name)
 {
-    const auto& streams = S().streams;
     for (size_t i = 0; i < streams.size(); ++i) {
-        const std::wstring& record = streams[i].record;
-        if (record == part || record.rfind(part + L":", 0) == 0)
+        if (streams[i].record == name || streams[i].record.rfind(name + L":", 0) == 0)
             return static_cast<int>(i);
     }
     return -1;
 }
 
-HANDLE OpenScriptedStream(const std::wstring& path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                          DWORD disposition, DWORD flags, HANDLE templ)
-{
-    int index = FindScriptedStream(StreamPart(path));
-    if (index < 0) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (DWORD error = S().streams[index].openError) {
-        SetLastError(error);
-        return INVALID_HANDLE_VALUE;
-    }
-    return Real().CreateFileW(S().streamFiles[index].c_str(), access, share, security, disposition,
-                              flags & ~FILE_FLAG_OPEN_REPARSE_POINT, templ);
-}
-
 HANDLE WINAPI FakeCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                               DWORD disposition, DWORD flags, HANDLE templ)
 {
-    OsCallRecord record = Record(OsFn::CreateFileW, path);
-    record.number = flags;
+    OsCallRecord record = Record(OsFn::CreateFileW, path, flags);
     record.access = access;
     auto fallback = [](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES se, DWORD d, DWORD f, HANDLE t) {
-        if (S().streamsScripted && p && !StreamPart(p).empty())
-            return OpenScriptedStream(p, a, sh, se, d, f, t);
-        return Real().CreateFileW(p, a, sh, se, d, f, t);
+        if (!S().streamsScripted || !p || StreamPart(p).empty())
+            return Real().CreateFileW(p, a, sh, se, d, f, t);
+        int index = FindScriptedStream(S().streams, StreamPart(p));
+        DWORD error = index < 0 ? ERROR_FILE_NOT_FOUND : S().streams[index].openError;
+        if (error) {
+            SetLastError(error);
+            return INVALID_HANDLE_VALUE;
+        }
+        std::wstring side = *S().streamFiles / std::to_wstring(index);
+        return Real().CreateFileW(side.c_str(), a, sh, se, d, f & ~FILE_FLAG_OPEN_REPARSE_POINT, t);
     };
     HANDLE handle = Run(OsFn::CreateFileW, record, INVALID_HANDLE_VALUE, Hooks().CreateFileW, fallback, path,
                         access, share, security, disposition, flags, templ);
     record.ok = handle != INVALID_HANDLE_VALUE;
     if (record.ok)
-        S().AddHandle(handle, {record.path, flags, HandleKind::File, 0});
+        S().AddHandle(handle, {record.path, flags});
     S().Log(record);
     return handle;
 }
 
 BOOL WINAPI FakeCloseHandle(HANDLE handle)
 {
-    OsCallRecord record = Record(OsFn::CloseHandle, handle);
-    S().Begin(OsFn::CloseHandle);
+    OsCallRecord record = Record(OsFn::CloseHandle, S().Handle(handle).path.c_str());
     S().RemoveHandle(handle, "CloseHandle");
-    record.ok = Real().CloseHandle(handle);
+    BOOL ok = Real().CloseHandle(handle);
+    LogRelease(record, ok);
+    return ok;
+}
+
+// Logs a read or write with the bytes it moved; returns its result.
+template <typename Hook, typename Fallback, typename Buffer>
+BOOL Transfer(OsFn fn, const Hook& hook, Fallback fallback, HANDLE h, Buffer b, DWORD n, LPDWORD d, LPOVERLAPPED o)
+{
+    OsCallRecord record = Record(fn, S().Handle(h).path.c_str(), n);
+    if (d)
+        *d = 0;
+    BOOL ok = Run(fn, record, FALSE, hook, fallback, h, b, n, d, o);
+    record.ok = ok;
+    record.done = (ok && d) ? *d : 0;
     S().Log(record);
-    return record.ok;
+    return ok;
 }
 
 BOOL WINAPI FakeReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped)
 {
-    OsCallRecord record = Record(OsFn::ReadFile, handle);
-    record.number = count;
     auto fallback = [](HANDLE h, LPVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) -> BOOL {
-        FakeOs::State& s = S();
-        int nth;
-        DWORD sector;
-        std::optional<DWORD> shortTo;
-        {
-            std::lock_guard<std::mutex> lock(s.mutex);
-            nth = s.calls[static_cast<int>(OsFn::ReadFile)];
-            sector = s.unbufferedSector;
-            auto it = s.shortReads.find(nth);
-            if (it != s.shortReads.end())
-                shortTo = it->second;
-        }
-        if (sector && (s.FlagsOf(h) & FILE_FLAG_NO_BUFFERING) && n % sector != 0) {
-            if (d)
-                *d = 0;
+        DWORD sector = S().unbufferedSector;
+        if (sector && (S().Handle(h).flags & FILE_FLAG_NO_BUFFERING) && n % sector != 0) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
-        return Real().ReadFile(h, b, shortTo ? std::min(*shortTo, n) : n, d, o);
+        return Real().ReadFile(h, b, S().Shortened(OsFn::ReadFile, n), d, o);
     };
-    BOOL ok = Run(OsFn::ReadFile, record, FALSE, Hooks().ReadFile, fallback, handle, buffer, count, done, overlapped);
-    record.ok = ok;
-    record.done = (ok && done) ? *done : 0;
-    S().Log(record);
-    return ok;
+    return Transfer(OsFn::ReadFile, Hooks().ReadFile, fallback, handle, buffer, count, done, overlapped);
 }
 
 BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped)
 {
-    OsCallRecord record = Record(OsFn::WriteFile, handle);
-    record.number = count;
     auto fallback = [](HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) -> BOOL {
-        FakeOs::State& s = S();
-        std::optional<DWORD> shortTo;
-        {
-            std::lock_guard<std::mutex> lock(s.mutex);
-            auto it = s.shortWrites.find(s.calls[static_cast<int>(OsFn::WriteFile)]);
-            if (it != s.shortWrites.end())
-                shortTo = it->second;
-        }
-        return Real().WriteFile(h, b, shortTo ? std::min(*shortTo, n) : n, d, o);
+        return Real().WriteFile(h, b, S().Shortened(OsFn::WriteFile, n), d, o);
     };
-    if (done)
-        *done = 0;
-    BOOL ok = Run(OsFn::WriteFile, record, FALSE, Hooks().WriteFile, fallback, handle, buffer, count, done, overlapped);
-    record.ok = ok;
-    record.done = (ok && done) ? *done : 0;
-    S().Log(record);
-    return ok;
+    return Transfer(OsFn::WriteFile, Hooks().WriteFile, fallback, handle, buffer, count, done, overlapped);
 }
 
-// Wraps a call whose only interesting argument is a handle and whose failure is FALSE.
+// Wraps a call whose first argument is a handle and whose failure is FALSE.
 template <typename Hook, typename RealFn, typename... A>
 BOOL HandleCall(OsFn fn, const Hook& hook, RealFn real, HANDLE handle, int64_t number, A... rest)
 {
-    OsCallRecord record = Record(fn, handle);
-    record.number = number;
-    BOOL ok = Run(fn, record, FALSE, hook, real, handle, rest...);
-    record.ok = ok;
-    S().Log(record);
-    return ok;
+    return Logged(Record(fn, S().Handle(handle).path.c_str(), number), FALSE, hook, real, handle, rest...);
 }
 
 BOOL WINAPI FakeFlushFileBuffers(HANDLE h)
@@ -349,11 +325,7 @@ BOOL WINAPI FakeDeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, L
 template <typename R, typename Hook, typename RealFn, typename... A>
 R PathCall(OsFn fn, R failure, const Hook& hook, RealFn real, LPCWSTR path, A... rest)
 {
-    OsCallRecord record = Record(fn, path);
-    R result = Run(fn, record, failure, hook, real, path, rest...);
-    record.ok = result != failure;
-    S().Log(record);
-    return result;
+    return Logged(Record(fn, path), failure, hook, real, path, rest...);
 }
 
 DWORD WINAPI FakeGetFileAttributesW(LPCWSTR path)
@@ -401,20 +373,16 @@ BOOL WINAPI FakeGetDiskFreeSpaceExW(LPCWSTR path, PULARGE_INTEGER available, PUL
 BOOL WINAPI FakeMoveFileW(LPCWSTR from, LPCWSTR to)
 {
     OsCallRecord record = Record(OsFn::MoveFileW, from);
-    if (to)
-        record.path2 = to;
-    BOOL ok = Run(OsFn::MoveFileW, record, FALSE, Hooks().MoveFileW, Real().MoveFileW, from, to);
-    record.ok = ok;
-    S().Log(record);
-    return ok;
+    record.path2 = to ? to : L"";
+    return Logged(record, FALSE, Hooks().MoveFileW, Real().MoveFileW, from, to);
 }
 
-// Records a successful listing handle in the ledger.
-HANDLE TrackFind(OsCallRecord& record, HANDLE handle, HandleKind kind)
+// Puts a listing handle in the ledger when the call succeeded; returns it.
+HANDLE TrackListing(OsCallRecord& record, HANDLE handle, bool scripted)
 {
     record.ok = handle != INVALID_HANDLE_VALUE;
     if (record.ok)
-        S().AddHandle(handle, {record.path, 0, kind, 0});
+        S().AddHandle(handle, {record.path, 0, scripted});
     S().Log(record);
     return handle;
 }
@@ -424,7 +392,7 @@ HANDLE WINAPI FakeFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
     OsCallRecord record = Record(OsFn::FindFirstFileW, pattern);
     HANDLE handle = Run(OsFn::FindFirstFileW, record, INVALID_HANDLE_VALUE, Hooks().FindFirstFileW,
                         Real().FindFirstFileW, pattern, data);
-    return TrackFind(record, handle, HandleKind::FindFile);
+    return TrackListing(record, handle, false);
 }
 
 BOOL WINAPI FakeFindNextFileW(HANDLE handle, LPWIN32_FIND_DATAW data)
@@ -432,18 +400,22 @@ BOOL WINAPI FakeFindNextFileW(HANDLE handle, LPWIN32_FIND_DATAW data)
     return HandleCall(OsFn::FindNextFileW, Hooks().FindNextFileW, Real().FindNextFileW, handle, 0, data);
 }
 
-// Fills a stream record from the script; returns false at the end of the list.
-bool NextScriptedStream(HANDLE handle, WIN32_FIND_STREAM_DATA* data)
+// Fills `data` with the next record of a scripted listing; returns false,
+// with ERROR_HANDLE_EOF, after the last.
+bool NextScriptedStream(HANDLE listing, LPVOID data)
 {
     FakeOs::State& s = S();
     std::lock_guard<std::mutex> lock(s.mutex);
-    HandleRecord& listing = s.handles[handle];
-    if (listing.nextStream >= s.streams.size())
+    size_t& next = s.streamListings[listing];
+    if (next >= s.streams.size()) {
+        SetLastError(ERROR_HANDLE_EOF);
         return false;
-    const FakeStream& stream = s.streams[listing.nextStream++];
-    ZeroMemory(data, sizeof(*data));
-    data->StreamSize.QuadPart = static_cast<LONGLONG>(stream.contents.size());
-    wcsncpy_s(data->cStreamName, stream.record.c_str(), _TRUNCATE);
+    }
+    const FakeStream& stream = s.streams[next++];
+    auto* record = static_cast<WIN32_FIND_STREAM_DATA*>(data);
+    ZeroMemory(record, sizeof(*record));
+    record->StreamSize.QuadPart = static_cast<LONGLONG>(stream.contents.size());
+    wcsncpy_s(record->cStreamName, stream.record.c_str(), _TRUNCATE);
     return true;
 }
 
@@ -453,131 +425,105 @@ HANDLE WINAPI FakeFindFirstStreamW(LPCWSTR path, STREAM_INFO_LEVELS level, LPVOI
     auto fallback = [](LPCWSTR p, STREAM_INFO_LEVELS l, LPVOID d, DWORD f) -> HANDLE {
         if (!S().streamsScripted)
             return Real().FindFirstStreamW(p, l, d, f);
-        HANDLE fake;
+        HANDLE listing;
         {
             std::lock_guard<std::mutex> lock(S().mutex);
-            fake = reinterpret_cast<HANDLE>(S().nextFakeHandle += 16);
-            S().handles[fake] = {p ? p : L"", 0, HandleKind::FakeStreamFind, 0};
+            listing = reinterpret_cast<HANDLE>(S().nextListing += 16);
         }
-        if (!NextScriptedStream(fake, static_cast<WIN32_FIND_STREAM_DATA*>(d))) {
-            std::lock_guard<std::mutex> lock(S().mutex);
-            S().handles.erase(fake);
-            SetLastError(ERROR_HANDLE_EOF);
-            return INVALID_HANDLE_VALUE;
-        }
-        return fake;
+        if (NextScriptedStream(listing, d))
+            return listing;
+        std::lock_guard<std::mutex> lock(S().mutex);
+        S().streamListings.erase(listing);
+        return INVALID_HANDLE_VALUE;
     };
-    HANDLE handle = Run(OsFn::FindFirstStreamW, record, INVALID_HANDLE_VALUE, NoHook(), fallback,
-                        path, level, data, flags);
-    bool scripted = S().streamsScripted;
-    if (scripted) {  // the fallback already entered it in the ledger
-        record.ok = handle != INVALID_HANDLE_VALUE;
-        S().Log(record);
-        return handle;
-    }
-    return TrackFind(record, handle, HandleKind::FindStream);
+    HANDLE handle = Run(OsFn::FindFirstStreamW, record, INVALID_HANDLE_VALUE, NoHook(), fallback, path, level, data,
+                        flags);
+    return TrackListing(record, handle, S().streamsScripted);
 }
 
 BOOL WINAPI FakeFindNextStreamW(HANDLE handle, LPVOID data)
 {
     auto fallback = [](HANDLE h, LPVOID d) -> BOOL {
-        if (!S().streamsScripted)
-            return Real().FindNextStreamW(h, d);
-        if (NextScriptedStream(h, static_cast<WIN32_FIND_STREAM_DATA*>(d)))
-            return TRUE;
-        SetLastError(ERROR_HANDLE_EOF);
-        return FALSE;
+        return S().streamsScripted ? NextScriptedStream(h, d) : Real().FindNextStreamW(h, d);
     };
     return HandleCall(OsFn::FindNextStreamW, NoHook(), fallback, handle, 0, data);
 }
 
 BOOL WINAPI FakeFindClose(HANDLE handle)
 {
-    OsCallRecord record = Record(OsFn::FindClose, handle);
-    S().Begin(OsFn::FindClose);
+    OsCallRecord record = Record(OsFn::FindClose, S().Handle(handle).path.c_str());
     std::optional<HandleRecord> listing = S().RemoveHandle(handle, "FindClose");
-    record.ok = (listing && listing->kind == HandleKind::FakeStreamFind) ? TRUE : Real().FindClose(handle);
-    S().Log(record);
-    return record.ok;
+    BOOL ok = (listing && listing->streamListing) ? TRUE : Real().FindClose(handle);
+    LogRelease(record, ok);
+    return ok;
 }
 
 NTSTATUS WINAPI FakeBCryptGenRandom(BCRYPT_ALG_HANDLE algorithm, PUCHAR buffer, ULONG count, ULONG flags)
 {
-    OsCallRecord record = Record(OsFn::BCryptGenRandom);
-    record.number = count;
     auto fallback = [](BCRYPT_ALG_HANDLE a, PUCHAR b, ULONG n, ULONG f) -> NTSTATUS {
         ULONG taken = 0;
         {
             std::lock_guard<std::mutex> lock(S().mutex);
-            auto& queue = S().randomBytes;
-            for (; taken < n && !queue.empty(); ++taken) {
+            for (auto& queue = S().randomBytes; taken < n && !queue.empty(); ++taken) {
                 b[taken] = queue.front();
                 queue.pop_front();
             }
         }
         return taken == n ? 0 : Real().BCryptGenRandom(a, b + taken, n - taken, f);
     };
-    NTSTATUS status = Run(OsFn::BCryptGenRandom, record, static_cast<NTSTATUS>(0xC0000001L),
-                          Hooks().BCryptGenRandom, fallback, algorithm, buffer, count, flags);
+    NTSTATUS failure = static_cast<NTSTATUS>(0xC0000001L);
+    OsCallRecord record = Record(OsFn::BCryptGenRandom, nullptr, count);
+    NTSTATUS status = Run(OsFn::BCryptGenRandom, record, failure, Hooks().BCryptGenRandom, fallback, algorithm,
+                          buffer, count, flags);
     record.ok = status == 0;
     S().Log(record);
     return status;
 }
 
+// Enters a block in the ledger of allocations; `hooked` marks one a test's hook made.
+void AddAllocation(void* block, size_t size, bool hooked = false)
+{
+    std::lock_guard<std::mutex> lock(S().mutex);
+    S().allocations[block] = size;
+    if (hooked)
+        S().hookedPidls.insert(block);
+}
+
 void* __cdecl FakeAlignedAlloc(size_t size, size_t alignment)
 {
-    OsCallRecord record = Record(OsFn::AlignedAlloc);
-    record.number = static_cast<int64_t>(size);
-    void* block = Run(OsFn::AlignedAlloc, record, static_cast<void*>(nullptr), Hooks().AlignedAlloc,
-                      Real().AlignedAlloc, size, alignment);
-    record.ok = block != nullptr;
-    if (block) {
-        std::lock_guard<std::mutex> lock(S().mutex);
-        S().allocations[block] = size;
-    }
-    S().Log(record);
+    void* block = Logged(Record(OsFn::AlignedAlloc, nullptr, static_cast<int64_t>(size)), static_cast<void*>(nullptr),
+                         Hooks().AlignedAlloc, Real().AlignedAlloc, size, alignment);
+    if (block)
+        AddAllocation(block, size);
     return block;
 }
 
 void __cdecl FakeAlignedFree(void* block)
 {
-    OsCallRecord record = Record(OsFn::AlignedFree);
-    S().Begin(OsFn::AlignedFree);
     if (block) {
         std::lock_guard<std::mutex> lock(S().mutex);
         if (S().allocations.erase(block) == 0)
             S().problems.push_back("AlignedFree of a block that is not allocated");
     }
     Real().AlignedFree(block);
-    S().Log(record);
+    LogRelease(Record(OsFn::AlignedFree), true);
 }
 
 int WINAPI FakeMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
 {
-    OsCallRecord record = Record(OsFn::MessageBoxW, text);
-    if (caption)
-        record.path2 = caption;
-    record.number = style;
-    int answer = Run(OsFn::MessageBoxW, record, 0, Hooks().MessageBoxW, Real().MessageBoxW, owner, text, caption, style);
-    record.ok = answer != 0;
-    S().Log(record);
-    return answer;
+    OsCallRecord record = Record(OsFn::MessageBoxW, text, style);
+    record.path2 = caption ? caption : L"";
+    return Logged(record, 0, Hooks().MessageBoxW, Real().MessageBoxW, owner, text, caption, style);
 }
 
 PIDLIST_ABSOLUTE WINAPI FakeSHBrowseForFolderW(LPBROWSEINFOW info)
 {
-    OsCallRecord record = Record(OsFn::SHBrowseForFolderW, info ? info->lpszTitle : nullptr);
     bool hooked = static_cast<bool>(Hooks().SHBrowseForFolderW);
-    PIDLIST_ABSOLUTE item = Run(OsFn::SHBrowseForFolderW, record, static_cast<PIDLIST_ABSOLUTE>(nullptr),
-                                Hooks().SHBrowseForFolderW, Real().SHBrowseForFolderW, info);
-    record.ok = item != nullptr;
-    if (item) {
-        std::lock_guard<std::mutex> lock(S().mutex);
-        S().allocations[item] = 0;
-        if (hooked)
-            S().hookedPidls.insert(item);
-    }
-    S().Log(record);
+    PIDLIST_ABSOLUTE item = Logged(Record(OsFn::SHBrowseForFolderW, info ? info->lpszTitle : nullptr),
+                                   static_cast<PIDLIST_ABSOLUTE>(nullptr), Hooks().SHBrowseForFolderW,
+                                   Real().SHBrowseForFolderW, info);
+    if (item)
+        AddAllocation(item, 0, hooked);
     return item;
 }
 
@@ -597,8 +543,6 @@ BOOL WINAPI FakeSHGetPathFromIDListW(PCIDLIST_ABSOLUTE item, LPWSTR path)
 // only taken off the ledger here, never given to the real allocator.
 void WINAPI FakeCoTaskMemFree(LPVOID block)
 {
-    OsCallRecord record = Record(OsFn::CoTaskMemFree);
-    S().Begin(OsFn::CoTaskMemFree);
     bool hooked = false;
     if (block) {
         std::lock_guard<std::mutex> lock(S().mutex);
@@ -607,16 +551,14 @@ void WINAPI FakeCoTaskMemFree(LPVOID block)
     }
     if (!hooked)
         Real().CoTaskMemFree(block);
-    S().Log(record);
+    LogRelease(Record(OsFn::CoTaskMemFree), true);
 }
 
 HINSTANCE WINAPI FakeShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory,
                                    INT show)
 {
-    OsCallRecord record = Record(OsFn::ShellExecuteW, file);
-    if (verb)
-        record.path2 = verb;
-    record.number = show;
+    OsCallRecord record = Record(OsFn::ShellExecuteW, file, show);
+    record.path2 = verb ? verb : L"";
     HINSTANCE result = Run(OsFn::ShellExecuteW, record, reinterpret_cast<HINSTANCE>(SE_ERR_NOASSOC),
                            Hooks().ShellExecuteW, Real().ShellExecuteW, owner, verb, file, parameters, directory, show);
     record.ok = reinterpret_cast<INT_PTR>(result) > 32;
@@ -626,12 +568,7 @@ HINSTANCE WINAPI FakeShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWS
 
 bool FakeStartThread(std::function<void()> body, std::thread* thread)
 {
-    OsCallRecord record = Record(OsFn::StartThread);
-    bool started = Run(OsFn::StartThread, record, false, Hooks().StartThread, Real().StartThread, std::move(body),
-                       thread);
-    record.ok = started;
-    S().Log(record);
-    return started;
+    return Logged(Record(OsFn::StartThread), false, Hooks().StartThread, Real().StartThread, std::move(body), thread);
 }
 
 const OsCalls fakeCalls = {
@@ -643,16 +580,6 @@ const OsCalls fakeCalls = {
     FakeAlignedAlloc, FakeAlignedFree, FakeMessageBoxW, FakeSHBrowseForFolderW, FakeSHGetPathFromIDListW,
     FakeCoTaskMemFree, FakeShellExecuteW, FakeStartThread,
 };
-
-void RemoveStreamFiles(FakeOs::State& s)
-{
-    for (const std::wstring& file : s.streamFiles)
-        ::DeleteFileW(file.c_str());
-    if (!s.streamDir.empty())
-        ::RemoveDirectoryW(s.streamDir.c_str());
-    s.streamFiles.clear();
-    s.streamDir.clear();
-}
 
 }  // namespace
 
@@ -677,7 +604,6 @@ FakeOs::~FakeOs()
 {
     os = RealOsCalls();
     active = nullptr;
-    RemoveStreamFiles(*state_);
     delete state_;
 }
 
@@ -725,48 +651,19 @@ void FakeOs::EmulateUnbufferedReads(DWORD sectorSize)
 
 void FakeOs::ScriptStreams(std::vector<FakeStream> streams)
 {
-    RemoveStreamFiles(*state_);
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    static int counter = 0;
-    state_->streamDir = std::wstring(temp) + L"fake-streams-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                        std::to_wstring(++counter);
-    ::CreateDirectoryW(state_->streamDir.c_str(), nullptr);
-    for (size_t i = 0; i < streams.size(); ++i) {
-        std::wstring file = state_->streamDir + L"\\stream" + std::to_wstring(i) + L".bin";
-        HANDLE handle = Real().CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD written = 0;
-        if (!streams[i].contents.empty())
-            Real().WriteFile(handle, streams[i].contents.data(), static_cast<DWORD>(streams[i].contents.size()),
-                             &written, nullptr);
-        Real().CloseHandle(handle);
-        state_->streamFiles.push_back(file);
-    }
+    auto files = std::make_unique<TempFolder>();
+    for (size_t i = 0; i < streams.size(); ++i)
+        files->File(std::to_wstring(i), streams[i].contents);
     std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->streamFiles = std::move(files);
     state_->streams = std::move(streams);
     state_->streamsScripted = true;
 }
 
 std::vector<uint8_t> FakeOs::StreamContents(const std::wstring& name) const
 {
-    for (size_t i = 0; i < state_->streams.size(); ++i) {
-        const std::wstring& record = state_->streams[i].record;
-        if (record != name && record.rfind(name + L":", 0) != 0)
-            continue;
-        std::vector<uint8_t> bytes;
-        HANDLE handle = Real().CreateFileW(state_->streamFiles[i].c_str(), GENERIC_READ,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        LARGE_INTEGER size = {};
-        Real().GetFileSizeEx(handle, &size);
-        bytes.resize(static_cast<size_t>(size.QuadPart));
-        DWORD got = 0;
-        if (!bytes.empty())
-            Real().ReadFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-        Real().CloseHandle(handle);
-        bytes.resize(got);
-        return bytes;
-    }
-    return {};
+    int index = FindScriptedStream(state_->streams, name);
+    return index < 0 ? std::vector<uint8_t>() : ReadAll(*state_->streamFiles / std::to_wstring(index));
 }
 
 void FakeOs::ScriptRandom(std::vector<uint8_t> bytes)

@@ -25,11 +25,7 @@ using StartCommandTest = WindowTest;
 TEST_F(StartCommandTest, StartWithAnEmptyListOnlySaysNoItems)
 {
     Click(ui.startButton);
-    auto boxes = Boxes();
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ(L"Drag and drop the files you want to delete.", boxes[0].path);
-    EXPECT_EQ(L"No Items", boxes[0].path2);
-    EXPECT_EQ(MB_OK | MB_ICONINFORMATION, boxes[0].number);
+    ExpectLastBox(1, L"No Items", L"Drag and drop the files you want to delete.", MB_OK | MB_ICONINFORMATION);
     EXPECT_EQ(0, fake.Calls(OsFn::StartThread));
     ExpectIdle(L"");
 }
@@ -45,11 +41,7 @@ TEST_F(StartCommandTest, OneFileOnAnSsdLikeVolumeAsksOnlyTheSsdWarning)
     verifyReadBack.exchange(0);
 
     Click(ui.startButton);  // declined
-    ASSERT_EQ(1u, Boxes().size());
-    EXPECT_EQ(402u, Boxes()[0].path.size());
-    EXPECT_EQ(kSsdWarning, Boxes()[0].path);
-    EXPECT_EQ(L"SSD Warning", Boxes()[0].path2);
-    EXPECT_EQ(MB_OKCANCEL | MB_ICONEXCLAMATION, Boxes()[0].number);
+    ExpectLastBox(1, L"SSD Warning", kSsdWarning, MB_OKCANCEL | MB_ICONEXCLAMATION);
     EXPECT_EQ(2, ScriptedVolumes::Probes(fake)) << "H:\\ once, then S:\\ ends the scan";
     ExpectIdle(L"");
     EXPECT_EQ(1, stopRequested.load()) << "declining leaves the flags alone";
@@ -58,8 +50,7 @@ TEST_F(StartCommandTest, OneFileOnAnSsdLikeVolumeAsksOnlyTheSsdWarning)
 
     boxAnswer = IDOK;  // OK on the warning starts the job with no second question
     Click(ui.startButton);
-    EXPECT_EQ(2u, Boxes().size());
-    EXPECT_EQ(L"SSD Warning", Boxes()[1].path2);
+    ExpectLastBox(2, L"SSD Warning", kSsdWarning, MB_OKCANCEL | MB_ICONEXCLAMATION);
     ASSERT_TRUE(WaitForJobEnd());
     EXPECT_EQ(std::vector<std::wstring>(4, L"Done"), RowTexts(1));
 }
@@ -71,10 +62,7 @@ TEST_F(StartCommandTest, VolumesWithASeekPenaltyGetTheConfirmationAndEachIsProbe
     Drop({temp.File(L"lost\\x.txt"), temp.File(L"a.txt"), temp.File(L"b.txt"), temp.File(L"c.txt")});
 
     Click(ui.startButton);
-    ASSERT_EQ(1u, Boxes().size());
-    EXPECT_EQ(L"Overwrite and delete the selected files?", Boxes()[0].path);
-    EXPECT_EQ(L"Confirmation", Boxes()[0].path2);
-    EXPECT_EQ(MB_OKCANCEL | MB_ICONEXCLAMATION, Boxes()[0].number);
+    ExpectLastBox(1, L"Confirmation", L"Overwrite and delete the selected files?", MB_OKCANCEL | MB_ICONEXCLAMATION);
     EXPECT_EQ(1, ScriptedVolumes::Probes(fake));
     ExpectIdle(L"");
     EXPECT_EQ(std::vector<std::wstring>(4, L"Ready"), RowTexts(1));
@@ -140,11 +128,7 @@ TEST_F(StartCommandTest, CancelDuringAFileStopsItAndLeavesTheRest)
 {
     std::wstring big = temp.File(L"tree\\big.bin", Ramp(1 << 20));
     std::wstring later = temp.File(L"tree\\later.txt");
-    gate.Install(fake);
-    Drop({big, later, temp.path() + L"\\tree"});
-    boxAnswer = IDOK;
-    Click(ui.startButton);
-    ASSERT_TRUE(gate.WaitUntilReached());
+    ASSERT_TRUE(StartHeldAtFirstWrite({big, later, temp.path() + L"\\tree"}));
     EXPECT_FALSE(IsWindowEnabled(ui.startButton));
     EXPECT_TRUE(IsWindowEnabled(ui.cancelButton));
 
@@ -163,12 +147,8 @@ TEST_F(StartCommandTest, CancelDuringAFileStopsItAndLeavesTheRest)
 
 TEST_F(StartCommandTest, ClosingDuringAJobHidesTheWindowUntilTheJobEnds)
 {
-    gate.Install(fake);
-    Drop({temp.File(L"big.bin", Ramp(1 << 20)), temp.File(L"later.txt")});
-    boxAnswer = IDOK;
     RecordReports();
-    Click(ui.startButton);
-    ASSERT_TRUE(gate.WaitUntilReached());
+    ASSERT_TRUE(StartHeldAtFirstWrite({temp.File(L"big.bin", Ramp(1 << 20)), temp.File(L"later.txt")}));
 
     SendMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(IsWindow(window));
@@ -186,11 +166,7 @@ TEST_F(StartCommandTest, ClosingDuringAJobHidesTheWindowUntilTheJobEnds)
 
 TEST_F(StartCommandTest, StartAndWipeFreeSpaceAreRefusedWhileAJobRuns)
 {
-    gate.Install(fake);
-    Drop({temp.File(L"big.bin", Ramp(1 << 20))});
-    boxAnswer = IDOK;
-    Click(ui.startButton);
-    ASSERT_TRUE(gate.WaitUntilReached());
+    ASSERT_TRUE(StartHeldAtFirstWrite({temp.File(L"big.bin", Ramp(1 << 20))}));
     std::thread::id job = workerThread.get_id();
 
     Click(ui.startButton);  // disabled, yet a click message still arrives
@@ -199,11 +175,7 @@ TEST_F(StartCommandTest, StartAndWipeFreeSpaceAreRefusedWhileAJobRuns)
     EXPECT_EQ(job, workerThread.get_id());
     EXPECT_EQ(1, fake.Calls(OsFn::StartThread));
     EXPECT_EQ(0, fake.Calls(OsFn::SHBrowseForFolderW));
-    auto boxes = Boxes();
-    ASSERT_EQ(2u, boxes.size());
-    EXPECT_EQ(L"Busy", boxes[1].path2);
-    EXPECT_EQ(L"Another operation is in progress.", boxes[1].path);
-    EXPECT_EQ(MB_OK | MB_ICONWARNING, boxes[1].number);
+    ExpectLastBox(2, L"Busy", L"Another operation is in progress.", MB_OK | MB_ICONWARNING);
 
     gate.Release();
     ASSERT_TRUE(WaitForJobEnd());
@@ -240,10 +212,7 @@ TEST_F(StartCommandTest, AWorkerThatCannotStartLeavesTheWindowIdleAndSaysSo)
     const std::wstring said =
         L"Could not start the operation: Windows refused to create a worker thread. Nothing was changed.";
     ExpectIdle(said);
-    auto boxes = Boxes();
-    ASSERT_EQ(2u, boxes.size());
-    EXPECT_EQ(said, boxes[1].path);
-    EXPECT_EQ(MB_OK | MB_ICONERROR, boxes[1].number);
+    ExpectLastBox(2, L"Tarnwick File Eraser", said, MB_OK | MB_ICONERROR);
     EXPECT_EQ(L"Ready", RowText(0, 1));
     EXPECT_TRUE(PathExists(file));
 
@@ -258,12 +227,8 @@ TEST_F(StartCommandTest, ADropDuringAJobKeepsTheJobsReportsOffTheNewRows)
 {
     std::vector<std::wstring> erased = {temp.File(L"old1.bin", Ramp(1 << 20)), temp.File(L"old2.txt")};
     std::vector<std::wstring> fresh = {temp.File(L"new1.txt"), temp.File(L"new2.txt"), temp.File(L"new3.txt")};
-    gate.Install(fake);
-    Drop(erased);
-    boxAnswer = IDOK;
     RecordReports();
-    Click(ui.startButton);
-    ASSERT_TRUE(gate.WaitUntilReached());
+    ASSERT_TRUE(StartHeldAtFirstWrite(erased));
 
     Drop(fresh);
     size_t afterDrop = reports.size();

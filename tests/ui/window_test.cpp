@@ -198,6 +198,15 @@ void WindowTest::EraseAndWait(const std::vector<std::wstring>& paths)
     ASSERT_TRUE(WaitForJobEnd());
 }
 
+bool WindowTest::StartHeldAtFirstWrite(const std::vector<std::wstring>& paths)
+{
+    gate.Install(fake);
+    Drop(paths);
+    boxAnswer = IDOK;
+    Click(ui.startButton);
+    return gate.WaitUntilReached();
+}
+
 void WindowTest::BrowseTo(const std::wstring& folder)
 {
     fake.hooks.SHBrowseForFolderW = [](LPBROWSEINFOW) { return &browsedItem; };
@@ -272,6 +281,15 @@ std::vector<std::wstring> WindowTest::BoxCaptions() const
     for (const OsCallRecord& box : Boxes())
         captions.push_back(box.path2);
     return captions;
+}
+
+void WindowTest::ExpectLastBox(size_t count, const std::wstring& caption, const std::wstring& text, UINT style) const
+{
+    std::vector<OsCallRecord> boxes = Boxes();
+    ASSERT_EQ(count, boxes.size());
+    EXPECT_EQ(caption, boxes.back().path2);
+    EXPECT_EQ(text, boxes.back().path);
+    EXPECT_EQ(style, boxes.back().number);
 }
 
 std::string Narrow(const std::wstring& text)

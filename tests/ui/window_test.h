@@ -83,6 +83,9 @@ protected:
     bool WaitForJobEnd();
     // Drop, Start and answer OK; returns once the job has ended.
     void EraseAndWait(const std::vector<std::wstring>& paths);
+    // Drop, Start and answer OK, then pump until the worker waits at its
+    // first write (see `gate`); returns false on time-out.
+    bool StartHeldAtFirstWrite(const std::vector<std::wstring>& paths);
     // The folder browser returns `folder` as the user's choice.
     void BrowseTo(const std::wstring& folder);
     // Records every progress and status report the window receives from now on.
@@ -100,6 +103,8 @@ protected:
     // The message boxes shown so far: text in `path`, caption in `path2`, style in `number`.
     std::vector<OsCallRecord> Boxes() const { return fake.CallsOf(OsFn::MessageBoxW); }
     std::vector<std::wstring> BoxCaptions() const;
+    // Checks that `count` message boxes were shown, the last with this caption, text and style.
+    void ExpectLastBox(size_t count, const std::wstring& caption, const std::wstring& text, UINT style) const;
 
     FakeOs fake;
     HWND window = nullptr;
