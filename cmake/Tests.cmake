@@ -67,11 +67,3 @@ target_link_libraries(window_probe PRIVATE tarnwick_options)
 if(NOT MSVC)
     target_link_options(window_probe PRIVATE -municode)
 endif()
-
-# Drives the real erase job over files on a mounted NTFS image for
-# tests/e2e/ntfs_erase.sh, listing named streams that Wine cannot list.
-add_executable(ntfs_erase_driver tests/ntfs/ntfs_erase_driver.cpp)
-target_link_libraries(ntfs_erase_driver PRIVATE tarnwick_core)
-if(NOT MSVC)
-    target_link_options(ntfs_erase_driver PRIVATE -municode)
-endif()

@@ -74,3 +74,19 @@ map_drive() {
     done
     fail "no free drive letter in $WINEPREFIX/dosdevices"
 }
+
+# Runs the jobs_tests.exe cases that FILTER names, output in LOG and shown,
+# with the environment settings (VAR=value) that follow; fails unless they
+# ran and passed. Their message-only window wants a display under Wine.
+run_jobs_test() {
+    filter="$1" log="$2"
+    shift 2
+    set -- env "$@" wine "$BUILD/jobs_tests.exe" --gtest_filter="$filter" --gtest_color=no
+    [ -n "${DISPLAY:-}" ] || set -- xvfb-run -a "$@"
+    status=0
+    "$@" >"$log" 2>&1 || status=$?
+    cat "$log"
+    grep -q '^\[  SKIPPED \]' "$log" && fail "$filter was skipped instead of run"
+    grep -q "^\[       OK \] $filter" "$log" || fail "$filter did not pass (status $status)"
+    [ "$status" -eq 0 ] || fail "jobs_tests.exe exited with $status"
+}

@@ -11,7 +11,6 @@
 source "$TARNWICK_SOURCE_DIR/tests/e2e/e2e_lib.bash"
 PATH="$PATH:/usr/sbin:/sbin"
 SCAN="$SOURCE/tests/e2e/ntfs_scan.py"
-DRIVER="$BUILD/ntfs_erase_driver.exe"
 FOLDER=TwkProof
 DAEMON=""
 
@@ -57,18 +56,16 @@ unmount_volume() {
     [ "$status" -eq 0 ] || fail "ntfs-3g ended with status $status: $(cat "$WORK/ntfs-3g.log")"
 }
 
-# Erases the files of one method with the driver and shows its reports.
+# Erases the files of one method with the real erase job (jobs_tests.exe,
+# RealNtfsErase) and keeps its reports in $WORK/METHOD.log.
 erase_with() {
-    method="$1"
-    set --
-    for name in $(python3 "$SCAN" names "$method"); do
-        set -- "$@" "$DRIVE:\\$FOLDER\\$name"
+    files=""
+    for name in $(python3 "$SCAN" names "$1"); do
+        files="$files${files:+|}$DRIVE:\\$FOLDER\\$name"
     done
-    echo "--- $method: $*"
-    status=0
-    wine "$DRIVER" "$method" "$STREAM" "$@" >"$WORK/$method.log" 2>&1 || status=$?
-    cat "$WORK/$method.log"
-    [ "$status" -eq 0 ] || fail "the erase job with $method did not finish every file (exit $status)"
+    echo "--- $1: $files"
+    run_jobs_test RealNtfsErase.EveryFileOfOneMethodIsErased "$WORK/$1.log" TARNWICK_NTFS_METHOD="$1" \
+        TARNWICK_NTFS_FILES="$files" TARNWICK_NTFS_STREAM="$STREAM"
 }
 
 # Prints the named deleted entries that `tool` lists and fails when one
@@ -98,7 +95,7 @@ require_root "mounting an NTFS image"
 for tool in mkntfs ntfs-3g fls ntfsundelete python3 wine wineserver mountpoint; do
     command -v "$tool" >/dev/null || fail "$tool is missing (scripts/lib.sh installs it)"
 done
-[ -f "$DRIVER" ] || fail "$DRIVER is not built"
+[ -f "$BUILD/jobs_tests.exe" ] || fail "jobs_tests.exe is not built in $BUILD"
 python3 "$SCAN" selftest || fail "the image scanner misreads records"
 prepare_wine_prefix "$BUILD" || fail "cannot prepare the Wine prefix"
 STREAM="$(python3 "$SCAN" stream)"

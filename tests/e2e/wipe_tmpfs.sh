@@ -43,19 +43,8 @@ snapshot() {
 snapshot >"$work/before"
 used_before="$(df -B1 --output=used "$volume" | tail -n 1)"
 
-# The driver opens a message-only window, which under Wine wants a display.
-set -- wine "$BUILD/jobs_tests.exe" --gtest_filter='RealFreeSpaceWipe.*' --gtest_color=no
-if [ -z "${DISPLAY:-}" ]; then
-    command -v xvfb-run >/dev/null 2>&1 || skip "no display and no xvfb-run for the test window"
-    set -- xvfb-run -a "$@"
-fi
-TARNWICK_WIPE_FOLDER="$DRIVE:\\" "$@" >"$work/driver.log" 2>&1
-status=$?
-cat "$work/driver.log"
-
-grep -q '^\[  SKIPPED \]' "$work/driver.log" && fail "the driver skipped the wipe instead of running it"
-grep -q '^\[       OK \] RealFreeSpaceWipe\.' "$work/driver.log" || fail "the wipe driver did not pass (status $status)"
-[ "$status" -eq 0 ] || fail "the wipe driver exited with $status"
+run_jobs_test RealFreeSpaceWipe.ZeroFillWithVerificationOnAMountedVolume "$work/driver.log" \
+    TARNWICK_WIPE_FOLDER="$DRIVE:\\"
 
 leftovers="$(find "$volume" -name '_wipe_*' -print)"
 [ -z "$leftovers" ] || fail "wipe file left behind: $leftovers"
