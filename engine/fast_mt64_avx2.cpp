@@ -9,16 +9,19 @@
 
 namespace {
 
+// Returns the four words at `at`, which need no particular alignment.
 __m256i Load(const uint64_t* at)
 {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
 }
 
+// Writes four words to `at`. Returns nothing.
 void Store(uint64_t* at, __m256i value)
 {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), value);
 }
 
+// Returns `value` in all four words.
 __m256i Broadcast(uint64_t value)
 {
     return _mm256_set1_epi64x(static_cast<long long>(value));
