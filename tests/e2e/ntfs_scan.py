@@ -25,6 +25,7 @@ Usage:
 """
 
 import bisect
+import collections
 import hashlib
 import json
 import os
@@ -36,30 +37,23 @@ CELL = 16
 KEY = b"tarnwick-ntfs-proof"
 
 
-class Content:
-    def __init__(self, cid, name, size, method, resident=False, stream_of=None):
-        self.cid = cid
-        self.name = name
-        self.size = size
-        self.method = method
-        self.resident = resident      # small enough to live in its MFT record
-        self.stream_of = stream_of    # host file name, for the named stream
+class Content(collections.namedtuple("Content", "cid name size method resident stream_of")):
+    """One original content: `resident` when small enough to live in its MFT
+    record, `stream_of` the host file's name for the named stream."""
 
     def label(self):
-        if self.stream_of:
-            return "%s:%s" % (self.stream_of, self.name)
-        return self.name
+        return "%s:%s" % (self.stream_of, self.name) if self.stream_of else self.name
 
 
 STREAM_HOST = "TwkQuillRandomStreamHost.dat"
 CONTENTS = [
-    Content(1, "TwkQuillRandomResident.txt", 200, "random", resident=True),
-    Content(2, STREAM_HOST, 10007, "random"),
-    Content(3, "TwkQuillDodResident.txt", 480, "dod3", resident=True),
-    Content(4, "TwkQuillDodOddSize.bin", 123457, "dod3"),
-    Content(5, "TwkQuillGutmannResident.txt", 90, "gutmann", resident=True),
-    Content(6, "TwkQuillGutmannLarge.bin", 4 * 1024 * 1024 + 1234, "gutmann"),
-    Content(7, "TwkQuillMarkerStream", 333, "random", resident=True, stream_of=STREAM_HOST),
+    Content(1, "TwkQuillRandomResident.txt", 200, "random", True, None),
+    Content(2, STREAM_HOST, 10007, "random", False, None),
+    Content(3, "TwkQuillDodResident.txt", 480, "dod3", True, None),
+    Content(4, "TwkQuillDodOddSize.bin", 123457, "dod3", False, None),
+    Content(5, "TwkQuillGutmannResident.txt", 90, "gutmann", True, None),
+    Content(6, "TwkQuillGutmannLarge.bin", 4 * 1024 * 1024 + 1234, "gutmann", False, None),
+    Content(7, "TwkQuillMarkerStream", 333, "random", True, STREAM_HOST),
 ]
 FILES = [c for c in CONTENTS if not c.stream_of]
 STREAM = next(c for c in CONTENTS if c.stream_of)
@@ -104,13 +98,8 @@ def create(folder):
 
 # ---------------------------------------------------------------- records
 
-class Record:
-    """One FILE, INDX or log record found in the image."""
-
-    def __init__(self, start, magic, size):
-        self.start = start
-        self.magic = magic
-        self.size = size
+# One FILE, INDX or log record found in the image.
+Record = collections.namedtuple("Record", "start magic size")
 
 
 def read_u16(data, at):
@@ -256,10 +245,6 @@ def scan_contents(images, records, starts):
     return {cid: (len(covered[cid]) - covered[cid].count(0), places[cid]) for cid in covered}
 
 
-def name_forms(name):
-    return {"utf16": name.encode("utf-16-le"), "ascii": name.encode("ascii")}
-
-
 def scan_names(images, records, starts):
     """Returns, per name, the count of its occurrences per place, both forms
     together; a position found in both images counts once."""
@@ -267,7 +252,7 @@ def scan_names(images, records, starts):
     result = {}
     for name in names:
         places = {}
-        for form, needle in name_forms(name).items():
+        for form, needle in (("utf16", name.encode("utf-16-le")), ("ascii", name.encode("ascii"))):
             positions = set()
             for data in images:
                 positions.update(find_all(data, needle))
@@ -352,12 +337,9 @@ def check_before(figures):
     return problems
 
 
-def slack_count(places):
-    return sum(v for k, v in places.items() if k.split("/")[0] in UNREACHABLE)
-
-
-def reachable_count(places):
-    return sum(v for k, v in places.items() if k.split("/")[0] not in UNREACHABLE)
+def count_in(places, unreachable):
+    """Returns the occurrences in `places` that the erase cannot (or can) reach."""
+    return sum(v for k, v in places.items() if (k.split("/")[0] in UNREACHABLE) == unreachable)
 
 
 def report(before, after):
@@ -385,11 +367,11 @@ def report(before, after):
         a = after["names"][content.name]
         print("  %-32s after:  %s" % ("", describe(a)))
         # A stream keeps its name while it exists: nothing renames streams.
-        if content.stream_of is None and reachable_count(a):
+        if content.stream_of is None and count_in(a, False):
             leaks.append("name %s survives where the erase reaches it (%s)" % (content.name, describe(a)))
-        new_slack = slack_count(a) - slack_count(b)
-        if slack_count(b):
-            print("  %-32s note: %d in slack already before the erase" % ("", slack_count(b)))
+        new_slack = count_in(a, True) - count_in(b, True)
+        if count_in(b, True):
+            print("  %-32s note: %d in slack already before the erase" % ("", count_in(b, True)))
         if new_slack > 0:
             print("  %-32s note: %d more in slack after the erase" % ("", new_slack))
     return leaks

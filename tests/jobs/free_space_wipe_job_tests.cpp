@@ -98,17 +98,6 @@ protected:
     int64_t pointer = 0;
 };
 
-TEST_F(FreeSpaceWipeJobTest, ExactlyTheMinimumIsRefused)
-{
-    Available(134217728);
-
-    EXPECT_EQ(2, RunWipe(temp.path()));
-
-    EXPECT_EQ(Texts{L"Not enough free space to wipe."}, window.StatusTexts());
-    EXPECT_EQ(0, fake.Calls(OsFn::CreateFileW));
-    EXPECT_TRUE(methodScript.calls.empty());
-}
-
 TEST_F(FreeSpaceWipeJobTest, OneByteMoreLeavesTheReserveAndHandsTheHiddenFileToTheMethod)
 {
     Available(134217729);
@@ -141,28 +130,39 @@ TEST_F(FreeSpaceWipeJobTest, OneByteMoreLeavesTheReserveAndHandsTheHiddenFileToT
     EXPECT_EQ(Texts{}, temp.Names());
 }
 
-TEST_F(FreeSpaceWipeJobTest, FullLengthRefusedThenNineTenthsRoundedDown)
+// The wipe file gets the available space less 64 MiB; a length the volume
+// refuses is retried at nine tenths, rounded down, until it would fall to
+// 64 MiB. Exactly 128 MiB available is refused before any file exists.
+TEST_F(FreeSpaceWipeJobTest, TheFileLeavesTheReserveAndShrinksByTenthsToTheFloor)
 {
-    Available(1000000007 + 64 * kMiB);
-    LengthsAcceptedUpTo(900000006);
-
-    EXPECT_EQ(0, RunWipe(temp.path()));
-
-    EXPECT_EQ((Sizes{1000000007, 900000006}), TriedSizes());
-    EXPECT_EQ(1u, methodScript.calls.size());
-}
-
-TEST_F(FreeSpaceWipeJobTest, ShrinksByTenthsUntilTheFloorThenGivesUp)
-{
-    Available(164 * kMiB);
-    LengthsAcceptedUpTo(0);
-
-    EXPECT_EQ(2, RunWipe(temp.path()));
-
-    EXPECT_EQ((Sizes{104857600, 94371840, 84934656, 76441190, 68797071}), TriedSizes());
-    EXPECT_EQ((Texts{L"Allocating wipe space...", L"Failed to allocate wipe space."}), window.StatusTexts());
-    EXPECT_TRUE(methodScript.calls.empty());
-    EXPECT_EQ(Texts{}, temp.Names());
+    const struct {
+        uint64_t available;
+        int64_t largestAccepted;
+        Sizes tried;
+        int32_t outcome;
+        Texts texts;
+    } cases[] = {
+        {134217728, INT64_MAX, {}, 2, {L"Not enough free space to wipe."}},
+        {1000000007 + 64 * kMiB, 900000006, {1000000007, 900000006}, 0,
+         {L"Allocating wipe space...", kScriptedMethodText}},
+        {164 * kMiB, 0, {104857600, 94371840, 84934656, 76441190, 68797071}, 2,
+         {L"Allocating wipe space...", L"Failed to allocate wipe space."}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.available);
+        methodScript.calls.clear();
+        Available(c.available);
+        LengthsAcceptedUpTo(c.largestAccepted);
+        const Sizes before = TriedSizes();
+        const int createsBefore = fake.Calls(OsFn::CreateFileW);
+        EXPECT_EQ(c.outcome, RunWipe(temp.path()));
+        const Sizes after = TriedSizes();
+        EXPECT_EQ(c.tried, Sizes(after.begin() + before.size(), after.end()));
+        EXPECT_EQ(c.tried.empty() ? 0 : 1, fake.Calls(OsFn::CreateFileW) - createsBefore);
+        EXPECT_EQ(c.texts, window.StatusTexts());
+        EXPECT_EQ(c.outcome == 0 ? 1u : 0u, methodScript.calls.size());
+        EXPECT_EQ(Texts{}, temp.Names());
+    }
 }
 
 // A stop while a length is being set, whether that attempt fails or not:
@@ -268,30 +268,6 @@ TEST_F(FreeSpaceWipeJobTest, FolderThatNoLongerExistsFailsWithoutAFile)
     EXPECT_TRUE(texts.back() == L"Failed to query free space." || texts.back() == L"Failed to create wipe file.")
         << "last text was not a wipe failure";
     EXPECT_TRUE(methodScript.calls.empty());
-    EXPECT_EQ(Texts{}, temp.Names());
-}
-
-// The real zero-fill method over a real (sparse) wipe file: every byte of
-// the file is written, read back, and the file is gone afterwards.
-TEST_F(FreeSpaceWipeJobTest, RealZeroFillWritesEveryByteAndRemovesTheFile)
-{
-    Available(134217729);
-    verifyReadBack.store(1);
-
-    EXPECT_EQ(0, RunWipe(temp.path(), EraseZeroFill));
-
-    const auto creates = fake.CallsOf(OsFn::CreateFileW);
-    ASSERT_FALSE(creates.empty());
-    const std::wstring wipeFile = creates[0].path;
-    int64_t written = 0;
-    int64_t read = 0;
-    for (const OsCallRecord& call : fake.CallLog()) {
-        if (call.path == wipeFile && call.fn == OsFn::WriteFile) written += call.done;
-        if (call.path == wipeFile && call.fn == OsFn::ReadFile) read += call.done;
-    }
-    // 67,108,865 bytes, lengthened to the end of its 4,096-byte cluster.
-    EXPECT_EQ(67112960, written);
-    EXPECT_EQ(67112960, read);
     EXPECT_EQ(Texts{}, temp.Names());
 }
 

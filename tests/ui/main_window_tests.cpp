@@ -11,6 +11,7 @@
 #include <commctrl.h>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -34,6 +35,8 @@ struct CreatedWindow {
     DWORD style;
     DWORD extendedStyle;
     int x, y, width, height;
+    // Returns everything but the parent, for comparison.
+    auto Fields() const { return std::tie(id, className, hasText, text, style, extendedStyle, x, y, width, height); }
 };
 
 std::vector<CreatedWindow>* createdWindows = nullptr;
@@ -147,30 +150,18 @@ TEST_F(MainWindowTest, ControlsAreCreatedInOrderWithTheirClassTextStyleAndPlace)
         const CreatedWindow& want = expected[i];
         const CreatedWindow& got = controls[i];
         SCOPED_TRACE(want.id);
-        EXPECT_EQ(want.id, got.id);
-        EXPECT_EQ(want.className, got.className);
-        EXPECT_EQ(want.hasText, got.hasText);
-        EXPECT_EQ(want.text, got.text);
-        EXPECT_EQ(want.style, got.style);
-        EXPECT_EQ(want.extendedStyle, got.extendedStyle);
-        EXPECT_EQ(want.x, got.x);
-        EXPECT_EQ(want.y, got.y);
-        EXPECT_EQ(want.width, got.width);
-        EXPECT_EQ(want.height, got.height);
+        EXPECT_EQ(want.Fields(), got.Fields());
 
         // The control as it stands: in creation (and Tab) order, in place, with the dialog font.
         ASSERT_NE(nullptr, child);
         EXPECT_EQ(want.id, GetDlgCtrlID(child));
         RECT rect = ChildRect(child);
-        EXPECT_EQ(want.x, rect.left);
-        EXPECT_EQ(want.y, rect.top);
-        EXPECT_EQ(want.width, rect.right - rect.left);
+        EXPECT_EQ(std::tie(want.x, want.y, want.width), std::make_tuple(rect.left, rect.top, rect.right - rect.left));
         if (want.id != IDC_METHOD_COMBO) {  // a closed drop-down list is only as tall as its edit part
             EXPECT_EQ(want.height, rect.bottom - rect.top);
         }
-        HFONT font = reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0));
         if (want.id != IDC_PROGRESS) {
-            EXPECT_EQ(ui.dialogFont, font);
+            EXPECT_EQ(ui.dialogFont, reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)));
         }
         child = GetWindow(child, GW_HWNDNEXT);
     }
