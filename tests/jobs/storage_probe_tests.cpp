@@ -80,46 +80,30 @@ protected:
     HANDLE deviceHandle = INVALID_HANDLE_VALUE;
 };
 
-TEST_F(StorageProbeTest, DriveRootBecomesItsDeviceAndNoPenaltyMeansTrue)
-{
-    FakeVolume(L"C:\\", DeviceAnswer::NoPenalty);
-
-    EXPECT_TRUE(HasNoSeekPenalty(L"C:\\Users\\someone\\file.txt"));
-
-    EXPECT_EQ(L"\\\\.\\C:", devicePath.value_or(L"(not opened)"));
-    EXPECT_EQ(1, fake.Calls(OsFn::CloseHandle));
-    EXPECT_LEDGER_BALANCED(fake);
-}
-
-TEST_F(StorageProbeTest, FolderMountLosesOneTrailingBackslash)
-{
-    FakeVolume(L"D:\\Mounts\\Data\\", DeviceAnswer::IncursPenalty);
-    EXPECT_FALSE(HasNoSeekPenalty(L"D:\\Mounts\\Data\\x"));
-    EXPECT_EQ(L"\\\\.\\D:\\Mounts\\Data", devicePath.value_or(L"(not opened)"));
-
-    FakeVolume(L"D:\\Mounts\\Data\\\\", DeviceAnswer::IncursPenalty);
-    HasNoSeekPenalty(L"D:\\Mounts\\Data\\x");
-    EXPECT_EQ(L"\\\\.\\D:\\Mounts\\Data\\", devicePath.value_or(L"(not opened)"));
-    EXPECT_LEDGER_BALANCED(fake);
-}
-
-TEST_F(StorageProbeTest, AnswersOfTheDevice)
+// The device is the volume path less one trailing backslash, after "\\.\";
+// whatever it answers, its handle is closed right after the request.
+TEST_F(StorageProbeTest, AsksTheVolumesDeviceAndClosesIt)
 {
     const struct {
+        const wchar_t* volume;
+        const wchar_t* device;
         DeviceAnswer answer;
         bool expected;
     } cases[] = {
-        {DeviceAnswer::Refuses, false},
-        {DeviceAnswer::IncursPenalty, false},
-        {DeviceAnswer::NoPenalty, true},
+        {L"C:\\", L"\\\\.\\C:", DeviceAnswer::NoPenalty, true},
+        {L"D:\\Mounts\\Data\\", L"\\\\.\\D:\\Mounts\\Data", DeviceAnswer::IncursPenalty, false},
+        {L"D:\\Mounts\\Data\\\\", L"\\\\.\\D:\\Mounts\\Data\\", DeviceAnswer::IncursPenalty, false},
+        {L"E:\\", L"\\\\.\\E:", DeviceAnswer::Refuses, false},
         // The descriptor stays zeroed, which reads as "no seek penalty".
-        {DeviceAnswer::FillsNothing, true},
+        {L"E:\\", L"\\\\.\\E:", DeviceAnswer::FillsNothing, true},
     };
     int closes = 0;
     for (const auto& c : cases) {
-        FakeVolume(L"E:\\", c.answer);
-        EXPECT_EQ(c.expected, HasNoSeekPenalty(L"E:\\file")) << static_cast<int>(c.answer);
-        EXPECT_EQ(++closes, fake.Calls(OsFn::CloseHandle)) << "closed right after the request, whatever it said";
+        SCOPED_TRACE(static_cast<int>(c.answer));
+        FakeVolume(c.volume, c.answer);
+        EXPECT_EQ(c.expected, HasNoSeekPenalty((c.volume + std::wstring(L"x")).c_str()));
+        EXPECT_EQ(c.device, devicePath.value_or(L"(not opened)"));
+        EXPECT_EQ(++closes, fake.Calls(OsFn::CloseHandle));
     }
     EXPECT_LEDGER_BALANCED(fake);
 }
