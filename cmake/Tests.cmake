@@ -61,7 +61,7 @@ endforeach()
 # Small Windows programs that the scripts use around the tests: one keeps Wine
 # warm during a run, one inspects and closes the real program's window.
 add_executable(wine_keepalive WIN32 tests/tools/wine_keepalive.cpp)
-target_link_libraries(wine_keepalive PRIVATE tarnwick_options)
+target_link_libraries(wine_keepalive PRIVATE tarnwick_options shell32)
 add_executable(window_probe tests/tools/window_probe.cpp)
 target_link_libraries(window_probe PRIVATE tarnwick_options)
 if(NOT MSVC)

@@ -66,14 +66,30 @@ prepare_wine_prefix() {
 run_ctest_under_wine() {
     local build_dir="$1"
     wine_environment "$build_dir"
-    wine "$build_dir/wine_keepalive.exe" >/dev/null 2>&1 &
-    local keepalive=$!
+    start_warm_wine "$build_dir"
     local status=0
     ctest --test-dir "$build_dir" -j2 --output-on-failure || status=$?
-    kill "$keepalive" 2>/dev/null || true
     wineserver -k >/dev/null 2>&1 || true
-    wait "$keepalive" 2>/dev/null || true
+    wait 2>/dev/null || true
     return "$status"
+}
+
+# Starts the wineserver and Wine's desktop and services with no terminal or
+# pipe attached, and waits until they are up. Whichever process starts them
+# otherwise lends them its output: if that is a test, CTest waits for a pipe
+# that the long-lived wineserver never closes.
+start_warm_wine() {
+    local build_dir="$1"
+    local ready="$build_dir/wine-keepalive.ready"
+    rm -f "$ready"
+    wineserver -p </dev/null >/dev/null 2>&1
+    wine "$build_dir/wine_keepalive.exe" "Z:${ready//\//\\}" </dev/null >/dev/null 2>&1 &
+    for _ in $(seq 600); do
+        [ -f "$ready" ] && return 0
+        sleep 0.1
+    done
+    echo "Wine did not come up within a minute" >&2
+    return 1
 }
 
 # Starts the program in the current display, drops a few sample files on it,
