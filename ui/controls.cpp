@@ -9,7 +9,7 @@
 
 namespace {
 
-struct ControlSpec {
+struct ControlLayout {
     HWND UiState::*handle;
     int id;
     const wchar_t* className;
@@ -23,7 +23,7 @@ constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 
 // In creation order, which is also the Tab order. The combo box height is
 // its height with the list dropped down.
-const ControlSpec kControls[] = {
+const ControlLayout kControls[] = {
     {&UiState::fileList, IDC_FILE_LIST, WC_LISTVIEWW, L"",
      kChild | WS_BORDER | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER, WS_EX_CLIENTEDGE, 12, 27, 776, 200},
     {&UiState::statusLine, IDC_STATUS, L"STATIC", L"", kChild, 0, 12, 230, 776, 16},
@@ -54,12 +54,12 @@ HFONT CreateDialogFont()
 
 // Returns the new control, which also gets the dialog font except for the
 // progress bar, which draws no text.
-HWND CreateControl(HWND parent, const ControlSpec& spec)
+HWND CreateControl(HWND parent, const ControlLayout& layout)
 {
-    HWND control = CreateWindowExW(spec.extendedStyle, spec.className, spec.text, spec.style, spec.x, spec.y,
-                                   spec.width, spec.height, parent,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), ui.instance, nullptr);
-    if (spec.id != IDC_PROGRESS)
+    HWND control = CreateWindowExW(layout.extendedStyle, layout.className, layout.text, layout.style, layout.x, layout.y,
+                                   layout.width, layout.height, parent,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), ui.instance, nullptr);
+    if (layout.id != IDC_PROGRESS)
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(ui.dialogFont), TRUE);
     return control;
 }
@@ -98,8 +98,8 @@ void FillMethodCombo()
 void OnCreate(HWND window)
 {
     ui.dialogFont = CreateDialogFont();
-    for (const ControlSpec& spec : kControls)
-        ui.*spec.handle = CreateControl(window, spec);
+    for (const ControlLayout& layout : kControls)
+        ui.*layout.handle = CreateControl(window, layout);
     SetUpFileList();
     SendMessageW(ui.progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     FillMethodCombo();
