@@ -18,6 +18,12 @@ LPARAM SignExtendedL(int32_t value)
     return static_cast<LPARAM>(value);
 }
 
+// Sends one status text for `row` to `window`; returns what SendMessageW returns.
+intptr_t SendStatus(HWND window, int32_t row, const wchar_t* text)
+{
+    return SendMessageW(window, WM_APP_STATUS, SignExtendedW(row), reinterpret_cast<LPARAM>(text));
+}
+
 }  // namespace
 
 intptr_t ReportProgress(int32_t percent, void* context)
@@ -29,12 +35,12 @@ intptr_t ReportProgress(int32_t percent, void* context)
 intptr_t ReportMessage(const wchar_t* text, void* context)
 {
     const auto* report = static_cast<const ReportContext*>(context);
-    return SendMessageW(report->window, WM_APP_STATUS, SignExtendedW(report->row), reinterpret_cast<LPARAM>(text));
+    return SendStatus(report->window, report->row, text);
 }
 
 intptr_t SendJobStatus(int32_t row, const wchar_t* text)
 {
-    return SendMessageW(mainWindow, WM_APP_STATUS, SignExtendedW(row), reinterpret_cast<LPARAM>(text));
+    return SendStatus(mainWindow, row, text);
 }
 
 JobOutcome JobOutcomeOf(bool failed)
