@@ -14,20 +14,11 @@ intptr_t RecordLog(const wchar_t* text, void* context)
     return 0;
 }
 
-PassSpec Fixed(uint8_t value)
-{
-    return PassSpec{PassKind::FixedByte, value, {}};
-}
+PassSpec Fixed(uint8_t value) { return PassSpec{PassKind::FixedByte, value, {}}; }
 
-PassSpec Pattern(std::vector<uint8_t> bytes)
-{
-    return PassSpec{PassKind::Pattern, 0, std::move(bytes)};
-}
+PassSpec Pattern(std::vector<uint8_t> bytes) { return PassSpec{PassKind::Pattern, 0, std::move(bytes)}; }
 
-PassSpec RandomPass()
-{
-    return PassSpec{PassKind::Random, 0, {}};
-}
+PassSpec RandomPass() { return PassSpec{PassKind::Random, 0, {}}; }
 
 std::vector<uint8_t> Expected(const PassSpec& pass, size_t count, EraseRng rng)
 {
@@ -37,25 +28,10 @@ std::vector<uint8_t> Expected(const PassSpec& pass, size_t count, EraseRng rng)
     return bytes;
 }
 
-WriteCapture::WriteCapture(FakeOs& fake)
+void CaptureWrites(FakeOs& fake, std::vector<std::vector<uint8_t>>& writes)
 {
-    fake.hooks.WriteFile = [this](HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
+    fake.hooks.WriteFile = [&writes](HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
         writes.emplace_back(static_cast<const uint8_t*>(b), static_cast<const uint8_t*>(b) + n);
         return RealOsCalls().WriteFile(h, b, n, d, o);
     };
-}
-
-void StopAtFirstWrite(FakeOs& fake, StopFlag& stop)
-{
-    fake.hooks.WriteFile = [&stop](HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
-        stop = 1;
-        return RealOsCalls().WriteFile(h, b, n, d, o);
-    };
-}
-
-std::vector<int64_t> WriteSizes(const FakeOs& fake)
-{
-    std::vector<int64_t> sizes;
-    for (const OsCallRecord& write : fake.CallsOf(OsFn::WriteFile)) sizes.push_back(write.number);
-    return sizes;
 }

@@ -1,5 +1,5 @@
 // Shared pieces of the engine and method tests: a sink that records what the
-// engine reports, short pass builders, and hooks that watch the writes.
+// engine reports, pass builders, and a hook that keeps every written buffer.
 #pragma once
 
 #include "engine/erase_types.h"
@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-// Records every text and percent the engine reports, as "text" and "%NN".
+// Records every text and percent the engine reports, as "text" and "%NN";
+// when `raise` is set, a percent of `raiseAt` or more sets that flag.
 struct SinkRecord {
     std::vector<std::wstring> events;
-    StopFlag* raise = nullptr;  // when set, a percent of `raiseAt` or more sets this flag
+    StopFlag* raise = nullptr;
     int32_t raiseAt = 0;
 };
 intptr_t RecordProgress(int32_t percent, void* context);
@@ -27,28 +28,6 @@ PassSpec RandomPass();
 // Returns the first `count` bytes that `pass` writes when the file's stream is `rng`.
 std::vector<uint8_t> Expected(const PassSpec& pass, size_t count, EraseRng rng);
 
-// Sets `verifyReadBack` for one test and puts the old value back afterwards.
-class VerifySetting {
-public:
-    explicit VerifySetting(bool on) : old_(verifyReadBack.exchange(on)) {}
-    ~VerifySetting() { verifyReadBack = old_; }
-    VerifySetting(const VerifySetting&) = delete;
-    VerifySetting& operator=(const VerifySetting&) = delete;
-
-private:
-    uint8_t old_;
-};
-
-// Keeps a copy of every buffer written through `fake`'s WriteFile, in order,
-// while the writes still reach the file.
-struct WriteCapture {
-    std::vector<std::vector<uint8_t>> writes;
-    explicit WriteCapture(FakeOs& fake);
-};
-
-// Makes the first write through `fake` set `stop`, as a Cancel pressed
-// while a write is under way does.
-void StopAtFirstWrite(FakeOs& fake, StopFlag& stop);
-
-// Returns the byte counts asked of every WriteFile call, in order.
-std::vector<int64_t> WriteSizes(const FakeOs& fake);
+// Makes `fake` copy every buffer written into `writes`, in order, while the
+// writes still reach the file.
+void CaptureWrites(FakeOs& fake, std::vector<std::vector<uint8_t>>& writes);

@@ -1,170 +1,142 @@
-#include "tests/methods/method_observer.h"
+// Each method is judged by what the engine writes over a real 8,192-byte file
+// (two whole clusters: one write per pass, nothing lengthened or zeroed first).
+#include "methods/erase_methods.h"
+#include "tests/engine/engine_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
-struct MethodCase {
-    const wchar_t* displayName;
-    const wchar_t* successMessage;
-    std::vector<uint8_t> methodDraws;  // what the method itself asks the random source for
-    std::vector<PassSpec> passes;      // what must land on the file, in order
+using Sequence = std::vector<uint8_t>;
+constexpr size_t kSize = 8192;
+const PassSpec R = RandomPass();
+const uint64_t kSeed = 0x6363636363636363ULL;  // what eight 0x63 bytes seed
+const std::vector<Sequence> kPublished = {
+    {0x55}, {0xAA}, {0x92, 0x49, 0x24}, {0x49, 0x24, 0x92}, {0x24, 0x92, 0x49}, {0x00}, {0x11}, {0x22}, {0x33},
+    {0x44}, {0x55}, {0x66}, {0x77}, {0x88}, {0x99}, {0xAA}, {0xBB}, {0xCC}, {0xDD}, {0xEE}, {0xFF},
+    {0x92, 0x49, 0x24}, {0x49, 0x24, 0x92}, {0x24, 0x92, 0x49}, {0x6D, 0xB6, 0xDB}, {0xB6, 0xDB, 0x6D}, {0xDB, 0x6D, 0xB6},
 };
 
-const PassSpec R = RandomPass();
-
-// The Gutmann row is checked with draws r = i, which keep the published order.
-std::vector<uint8_t> KeepOrderDraws()
+// Erases `path` with `method` under `fake`, which the caller has scripted.
+// Returns every byte the engine wrote, in order, and sets `result`.
+Sequence Observe(FakeOs& fake, EraseMethodFn method, const std::wstring& path, EraseResult& result)
 {
-    std::vector<uint8_t> draws;
-    for (uint8_t i = 26; i >= 1; --i) draws.insert(draws.end(), {i, 0, 0, 0});
-    return draws;
+    verifyReadBack = 0;
+    std::vector<Sequence> writes;
+    CaptureWrites(fake, writes);
+    StopFlag stop{0};
+    result = method(path.c_str(), nullptr, nullptr, nullptr, &stop, false);
+    Sequence written;
+    for (const Sequence& write : writes) written.insert(written.end(), write.begin(), write.end());
+    return written;
 }
 
-std::vector<MethodCase> Methods()
+// Returns the bytes `specs` write, pass after pass, from a stream seeded with `seed`.
+Sequence ExpectedBytes(const std::vector<PassSpec>& specs, uint64_t seed)
 {
-    return {
-        {L"Random (1-pass) -- Recommended (NIST SP 800-88 Rev.2)",
-         L"File successfully overwritten (NIST-aligned single-pass random) and deleted.", {}, {R}},
-        {L"Zero fill (1-pass)", L"File successfully overwritten (Zero fill, 1-pass) and deleted.", {}, {Fixed(0x00)}},
-        {L"GOST R 50739-95 (2-pass)", L"File successfully overwritten (GOST R 50739-95, 2-pass) and deleted.", {},
-         {Fixed(0x00), R}},
-        {L"DoD 5220.22-M (3-pass) -- Legacy", L"File successfully overwritten (DoD 5220.22-M, 3-pass) and deleted.",
-         {0x12}, {Fixed(0x12), Fixed(0xED), R}},
-        {L"DoD 5220.22-M ECE (7-pass) -- Legacy",
-         L"File successfully overwritten (DoD 5220.22-M ECE, 7-pass) and deleted.", {0x12, 0xA0},
-         {Fixed(0x12), Fixed(0xED), R, Fixed(0xA0), Fixed(0x5F), R, R}},
-        {L"HMG IS5 Enhanced (3-pass) -- Legacy (IS5 deprecated by NCSC)",
-         L"File successfully overwritten (HMG IS5 Enhanced, 3-pass) and deleted.", {}, {Fixed(0x00), Fixed(0xFF), R}},
-        {L"Schneier (7-pass) -- Legacy", L"File successfully overwritten (Schneier, 7-pass) and deleted.", {},
-         {Fixed(0xFF), Fixed(0x00), R, R, R, R, R}},
-        {L"BSI/VSITR (7-pass) -- Legacy", L"File successfully overwritten (BSI/VSITR, 7-pass) and deleted.", {},
-         {Fixed(0x00), Fixed(0xFF), Fixed(0x00), Fixed(0xFF), Fixed(0x00), Fixed(0xFF), R}},
-        {L"Gutmann (35-pass) -- Legacy (magnetic-media era)",
-         L"File successfully wiped (Gutmann 35-pass historical profile) and deleted.", KeepOrderDraws(),
-         GutmannPasses(PublishedGutmannSequences())},
-    };
+    EraseRng rng(seed);
+    Sequence bytes;
+    for (const PassSpec& pass : specs) {
+        Sequence one = Expected(pass, kSize, rng);
+        bytes.insert(bytes.end(), one.begin(), one.end());
+        if (pass.kind == PassKind::Random) rng.discard(kSize);
+    }
+    return bytes;
+}
+
+// Returns a Gutmann erase's passes: `middle`, with four random passes on each side.
+std::vector<PassSpec> GutmannPasses(const std::vector<Sequence>& middle)
+{
+    std::vector<PassSpec> passes(4, R);
+    for (const Sequence& bytes : middle) passes.push_back(bytes.size() == 1 ? Fixed(bytes[0]) : Pattern(bytes));
+    passes.insert(passes.end(), 4, R);
+    return passes;
+}
+
+// Returns Gutmann's 26 shuffle draws, little-endian, r = value(i) for i = 26 down to 1.
+Sequence ShuffleDraws(uint32_t (*value)(uint32_t))
+{
+    Sequence draws;
+    for (uint32_t i = 26; i >= 1; --i)
+        for (int b = 0; b < 4; ++b) draws.push_back(static_cast<uint8_t>(value(i) >> (8 * b)));
+    return draws;
 }
 
 }  // namespace
 
-TEST(SelectEraseMethod, TakesRowsZeroToEightAndTheDefaultForAnythingElse)
+TEST(EraseMethodTable, EachRowWritesItsPassesWithTheBytesItDrew)
 {
-    for (intptr_t index = 0; index < kEraseMethodCount; ++index)
-        EXPECT_EQ(&EraseMethodTable[index], &SelectEraseMethod(index));
-    for (intptr_t index : {intptr_t{-1}, intptr_t{9}, intptr_t{1000}, INTPTR_MIN, INTPTR_MAX})
-        EXPECT_EQ(&EraseMethodTable[0], &SelectEraseMethod(index)) << index;
-}
-
-// Each row is judged by what the engine writes over a real file and what it
-// announces: the passes in order, their count, and the row's own message,
-// once, after the file is gone.
-TEST(EraseMethodTable, EachRowWritesItsPassesAndReportsItsMessageAfterTheDelete)
-{
-    verifyReadBack.store(0);
-    const std::vector<MethodCase> methods = Methods();
-    ASSERT_EQ(size_t{kEraseMethodCount}, methods.size());
-    for (int index = 0; index < kEraseMethodCount; ++index) {
-        SCOPED_TRACE(index);
-        const MethodCase& expected = methods[index];
-        const EraseMethod& method = SelectEraseMethod(index);
-        EXPECT_STREQ(expected.displayName, method.displayName);
-
-        TempFolder folder;
-        FakeOs fake;
-        const uint64_t seed = 0x0123456789ABCDEFULL + static_cast<uint64_t>(index);
-        fake.ScriptRandom(Script({expected.methodDraws, SeedBytes(seed), NameBytes()}));
-        ObservedErase observed = ObserveErase(fake, method.run, folder.File(L"victim.bin", Ramp(kObservedSize)));
-
-        EXPECT_EQ(EraseResult::Success, observed.result);
-        EXPECT_TRUE(folder.Names().empty());
-        EXPECT_TRUE(observed.passes == ExpectedPasses(expected.passes, seed));
-        EXPECT_EQ(expected.passes.size(), observed.passes.size());
-        std::vector<std::wstring> announced = Announcements(observed.events);
-        ASSERT_EQ(expected.passes.size(), announced.size());
-        const std::wstring total = std::to_wstring(announced.size());
-        EXPECT_EQ(0u, announced.back().rfind(L"Pass " + total + L"/" + total + L":", 0)) << announced.back();
-        EXPECT_EQ(1, Occurrences(observed.events, L"File name scrambled."));
-        EXPECT_EQ(L"%100", observed.events.end()[-3]);
-        EXPECT_EQ(kDeletedMark, observed.events.end()[-2]);
-        EXPECT_EQ(expected.successMessage, observed.events.back());
-        EXPECT_EQ(1, Occurrences(observed.events, expected.successMessage));
-        EXPECT_LEDGER_BALANCED(fake);
-    }
-}
-
-TEST(EraseMethodTable, NoRowReportsSuccessForAnEmptyFile)
-{
-    const std::vector<MethodCase> methods = Methods();
-    for (int index = 0; index < kEraseMethodCount; ++index) {
-        SCOPED_TRACE(index);
-        TempFolder folder;
-        FakeOs fake;
-        ObservedErase observed = ObserveErase(fake, EraseMethodTable[index].run, folder.File(L"empty.bin", {}), 0);
-        EXPECT_EQ(EraseResult::Success, observed.result);
-        EXPECT_TRUE(folder.Names().empty());
-        EXPECT_EQ(1, Occurrences(observed.events, L"File size is 0. Deleting file."));
-        EXPECT_EQ(0, Occurrences(observed.events, methods[index].successMessage));
-        EXPECT_TRUE(Announcements(observed.events).empty());
-    }
-}
-
-TEST(DodMethods, DrawTheirBytesInOneRequestFromTheSystemGenerator)
-{
-    TempFolder folder;
-    FakeOs fake;
-    std::vector<ULONG> counts;
-    fake.hooks.BCryptGenRandom = [&](BCRYPT_ALG_HANDLE algorithm, PUCHAR buffer, ULONG count, ULONG flags) {
-        EXPECT_EQ(nullptr, algorithm);
-        EXPECT_EQ(ULONG{BCRYPT_USE_SYSTEM_PREFERRED_RNG}, flags);
-        counts.push_back(count);
-        return RealOsCalls().BCryptGenRandom(algorithm, buffer, count, flags);
+    std::vector<Sequence> allZeroOrder(kPublished.begin() + 1, kPublished.end());  // position 1 moves to the end
+    allZeroOrder.push_back(kPublished[0]);
+    const struct {
+        int index;
+        Sequence draws;
+        std::vector<PassSpec> passes;
+    } rows[] = {
+        {0, {}, {R}}, {1, {}, {Fixed(0)}}, {2, {}, {Fixed(0), R}},
+        {3, {0x12}, {Fixed(0x12), Fixed(0xED), R}}, {3, {0x00}, {Fixed(0x00), Fixed(0xFF), R}},
+        {4, {0x12, 0xA0}, {Fixed(0x12), Fixed(0xED), R, Fixed(0xA0), Fixed(0x5F), R, R}},
+        {5, {}, {Fixed(0), Fixed(0xFF), R}}, {6, {}, {Fixed(0xFF), Fixed(0), R, R, R, R, R}},
+        {7, {}, {Fixed(0), Fixed(0xFF), Fixed(0), Fixed(0xFF), Fixed(0), Fixed(0xFF), R}},
+        {8, ShuffleDraws([](uint32_t i) { return i + (i + 1) * 0xABCDEFu; }), GutmannPasses(kPublished)},
+        {8, ShuffleDraws([](uint32_t) { return 0u; }), GutmannPasses(allZeroOrder)},
     };
-    StopFlag stop{0};
-    EXPECT_EQ(EraseResult::Success, EraseDod3Pass(folder.File(L"a", Ramp(10)).c_str(), nullptr, nullptr, nullptr, &stop, true));
-    EXPECT_EQ(EraseResult::Success, EraseDodEce7Pass(folder.File(L"b", Ramp(10)).c_str(), nullptr, nullptr, nullptr, &stop, true));
-    // The method's own draw, then the engine's 8-byte seed.
-    EXPECT_EQ((std::vector<ULONG>{1, 8, 2, 8}), counts);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.index);
+        TempFolder folder;
+        FakeOs fake;
+        Sequence script = row.draws;
+        script.resize(script.size() + 8, 0x63);  // then the engine's seed
+        fake.ScriptRandom(script);
+        EraseResult result;
+        Sequence written = Observe(fake, SelectEraseMethod(row.index).run, folder.File(L"v.bin", Ramp(kSize)), result);
+        EXPECT_EQ(EraseResult::Success, result);
+        EXPECT_EQ(row.passes.size() * kSize, written.size());
+        EXPECT_TRUE(written == ExpectedBytes(row.passes, kSeed));
+        EXPECT_TRUE(folder.Names().empty());
+    }
 }
 
-TEST(DodMethods, ComplementTheDrawnByteAndDrawAfreshForEveryFile)
+// With real shuffle draws the order is unknown, but its make-up is not.
+TEST(Gutmann, WritesFourRandomPassesOnEachSideOfEverySequenceOnce)
 {
-    verifyReadBack.store(0);
     TempFolder folder;
     FakeOs fake;
-    // keepName: no name draws, so the script holds only the method bytes and seeds.
-    fake.ScriptRandom(Script({{0x00}, SeedBytes(1), {0xFF}, SeedBytes(2), {0x12}, SeedBytes(3)}));
-    ObservedErase zero = ObserveErase(fake, EraseDod3Pass, folder.File(L"a", Ramp(kObservedSize)), kObservedSize, true);
-    ObservedErase ones = ObserveErase(fake, EraseDod3Pass, folder.File(L"b", Ramp(kObservedSize)), kObservedSize, true);
-    ObservedErase other = ObserveErase(fake, EraseDod3Pass, folder.File(L"c", Ramp(kObservedSize)), kObservedSize, true);
-    EXPECT_TRUE(zero.passes == ExpectedPasses({Fixed(0x00), Fixed(0xFF), R}, 1));
-    EXPECT_TRUE(ones.passes == ExpectedPasses({Fixed(0xFF), Fixed(0x00), R}, 2));
-    std::vector<std::wstring> announced = Announcements(other.events);
-    ASSERT_EQ(3u, announced.size());
-    EXPECT_EQ(L"Pass 1/3: Overwrite with 0x12...", announced[0]);
-    EXPECT_EQ(L"Pass 2/3: Overwrite with 0xED...", announced[1]);
-    EXPECT_EQ(0, fake.Calls(OsFn::MoveFileW));
-    EXPECT_TRUE(folder.Names().empty());
+    fake.hooks.BCryptGenRandom = [](BCRYPT_ALG_HANDLE algorithm, PUCHAR buffer, ULONG count, ULONG flags) {
+        if (count == 8) std::fill(buffer, buffer + 8, 0x63);  // pins the seed alone
+        return count == 8 ? NTSTATUS{0} : RealOsCalls().BCryptGenRandom(algorithm, buffer, count, flags);
+    };
+    EraseResult result;
+    Sequence written = Observe(fake, EraseGutmann, folder.File(L"g.bin", Ramp(kSize)), result);
+    ASSERT_EQ(35 * kSize, written.size());
+    std::vector<Sequence> middle;
+    for (auto pass = written.begin() + 4 * kSize; middle.size() < 27; pass += kSize)
+        middle.emplace_back(pass, pass + (pass[1] == pass[0] ? 1 : 3));
+    EXPECT_TRUE(written == ExpectedBytes(GutmannPasses(middle), kSeed));
+    std::vector<Sequence> sortedPublished = kPublished;
+    std::sort(middle.begin(), middle.end());
+    std::sort(sortedPublished.begin(), sortedPublished.end());
+    EXPECT_EQ(sortedPublished, middle);
 }
 
-// A method whose own draw (DoD's byte, any of Gutmann's shuffle draws)
-// fails must not touch the file at all.
-TEST(EraseMethods, AFailedDrawLeavesTheFileAsItWasAndSaysNothing)
+// A method whose own draw (DoD's byte, any of Gutmann's shuffle draws) fails
+// must not touch the file at all.
+TEST(EraseMethods, AFailedDrawLeavesTheFileAsItWas)
 {
     const std::pair<EraseMethodFn, int> cases[] = {{EraseDod3Pass, 1}, {EraseDodEce7Pass, 1}, {EraseGutmann, 1},
-                                                   {EraseGutmann, 2},  {EraseGutmann, 14},     {EraseGutmann, 26}};
+                                                   {EraseGutmann, 14}, {EraseGutmann, 26}};
     for (const auto& [method, failing] : cases) {
         SCOPED_TRACE(failing);
         TempFolder folder;
         FakeOs fake;
         fake.FailNthCall(OsFn::BCryptGenRandom, failing);
         const std::wstring path = folder.File(L"keep.bin", Ramp(5000));
-        ObservedErase observed = ObserveErase(fake, method, path);
-        EXPECT_EQ(EraseResult::Error, observed.result);
-        EXPECT_TRUE(observed.events.empty());
-        EXPECT_EQ(std::vector<std::wstring>{L"keep.bin"}, folder.Names());
+        EraseResult result;
+        EXPECT_TRUE(Observe(fake, method, path, result).empty());
+        EXPECT_EQ(EraseResult::Error, result);
         EXPECT_EQ(Ramp(5000), ReadAll(path));
-        EXPECT_EQ(failing, fake.Calls(OsFn::BCryptGenRandom));
         EXPECT_EQ(0, fake.Calls(OsFn::CreateFileW));
     }
 }
