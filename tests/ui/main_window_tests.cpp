@@ -1,229 +1,239 @@
-// The main window as the program creates it: class, title, frame, menus,
-// every control's place and look, and the close rule without a job.
-#include "tests/ui/window_test.h"
-
+// The program's real main window in this process, driven by real drops and
+// clicks, with message boxes, the folder browser and device questions
+// answered through the OS seam, and real files erased by the real job.
 #include "app/main_window.h"
 #include "app/ui_state.h"
-#include "jobs/job_report.h"
-#include "methods/erase_methods.h"
+#include "engine/erase_types.h"
+#include "tests/support/fake_os.h"
+#include "tests/support/message_pump.h"
+#include "tests/support/temp_folder.h"
 #include "ui/control_ids.h"
+#include "ui/file_list.h"
 
+#include <gtest/gtest.h>
 #include <commctrl.h>
-#include <iterator>
+#include <shlobj.h>
+#include <windows.h>
+#include <winioctl.h>
+#include <atomic>
+#include <cstring>
 #include <string>
-#include <tuple>
 #include <vector>
 
-namespace {
-
-// Rect of a child in its parent's client coordinates.
-RECT ChildRect(HWND child)
+// Returns a drop handle listing `paths`, as the shell builds one.
+static HDROP MakeDrop(const std::vector<std::wstring>& paths)
 {
-    RECT rect;
-    GetWindowRect(child, &rect);
-    MapWindowPoints(HWND_DESKTOP, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
+    std::wstring list;  // each path ends in a NUL, and the list in one more (the zeroed block's last)
+    for (const std::wstring& path : paths)
+        list += path + L'\0';
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + (list.size() + 2) * sizeof(wchar_t));
+    auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    std::memcpy(header + 1, list.c_str(), list.size() * sizeof(wchar_t));
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
 }
 
-// What the program asked for when it created one window.
-struct CreatedWindow {
-    HWND parent;
-    int id;
-    std::wstring className;
-    bool hasText;
-    std::wstring text;
-    DWORD style;
-    DWORD extendedStyle;
-    int x, y, width, height;
-    // Returns everything but the parent, for comparison.
-    auto Fields() const { return std::tie(id, className, hasText, text, style, extendedStyle, x, y, width, height); }
+// A stand-in item list for a browser answered by the test; never dereferenced.
+static ITEMIDLIST_ABSOLUTE browsedItem;
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static bool initialised = InitApplication(GetModuleHandleW(nullptr));
+        ASSERT_TRUE(initialised);
+        closeAfterJob = false;
+        stopRequested.exchange(0);
+        fake.hooks.MessageBoxW = [this](HWND, LPCWSTR, LPCWSTR, UINT) { return boxAnswer; };
+        window = CreateMainWindow(SW_SHOWNORMAL);
+        ASSERT_NE(nullptr, window);
+    }
+    void TearDown() override
+    {
+        SetEvent(released);
+        if (workerThread.joinable()) {
+            stopRequested.exchange(1);
+            EXPECT_TRUE(WaitForJobEnd()) << "a job was still running at the end of the test";
+        }
+        DestroyWindow(window);
+        PumpUntil([] { return true; });  // takes the WM_QUIT of the destroyed window
+        CloseHandle(reached);
+        CloseHandle(released);
+    }
+
+    void Drop(const std::vector<std::wstring>& paths)
+    {
+        SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(paths)), 0);
+    }
+    void Start() { SendMessageW(ui.startButton, BM_CLICK, 0, 0); }
+    bool WaitForJobEnd() { return PumpUntil([] { return !workerThread.joinable(); }, nullptr, 120000); }
+    // Drop, Start and answer OK, then pump until the worker waits at its first write.
+    bool StartHeldAtFirstWrite(const std::vector<std::wstring>& paths)
+    {
+        fake.hooks.WriteFile = [this](HANDLE file, LPCVOID data, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) {
+            if (!gateUsed.exchange(true)) {
+                SetEvent(reached);
+                WaitForSingleObject(released, 60000);
+            }
+            return RealOsCalls().WriteFile(file, data, size, done, overlapped);
+        };
+        Drop(paths);
+        boxAnswer = IDOK;
+        Start();
+        return PumpUntil([this] { return WaitForSingleObject(reached, 0) == WAIT_OBJECT_0; }, reached);
+    }
+    std::vector<std::wstring> Statuses() const
+    {
+        std::vector<std::wstring> texts;
+        for (int row = 0; row < SendMessageW(ui.fileList, LVM_GETITEMCOUNT, 0, 0); ++row) {
+            wchar_t text[256] = {};
+            ListView_GetItemText(ui.fileList, row, 1, text, 256);
+            texts.push_back(text);
+        }
+        return texts;
+    }
+    // Checks that no job runs and the window is idle with `status` on its status line.
+    void ExpectIdle(const std::wstring& status) const
+    {
+        wchar_t shown[1024] = {};
+        GetWindowTextW(ui.statusLine, shown, 1024);
+        EXPECT_FALSE(workerThread.joinable());
+        EXPECT_EQ(status, shown);
+        EXPECT_TRUE(IsWindowEnabled(ui.startButton));
+        EXPECT_FALSE(IsWindowEnabled(ui.cancelButton));
+    }
+    std::vector<OsCallRecord> Boxes() const { return fake.CallsOf(OsFn::MessageBoxW); }
+
+    FakeOs fake;
+    HWND window = nullptr;
+    int boxAnswer = IDCANCEL;
+    TempFolder temp;
+    HANDLE reached = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> gateUsed{false};
 };
 
-std::vector<CreatedWindow>* createdWindows = nullptr;
-
-LRESULT CALLBACK RecordCreation(int code, WPARAM wParam, LPARAM lParam)
+TEST_F(MainWindowTest, ClientAreaAndControlsSitWhereTheLayoutPutsThem)
 {
-    if (code == HCBT_CREATEWND && createdWindows) {
-        const CREATESTRUCTW* create = reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs;
-        bool namedClass = HIWORD(reinterpret_cast<ULONG_PTR>(create->lpszClass)) != 0;
-        createdWindows->push_back({create->hwndParent, static_cast<int>(reinterpret_cast<INT_PTR>(create->hMenu)),
-                                   namedClass ? create->lpszClass : L"", create->lpszName != nullptr,
-                                   create->lpszName ? create->lpszName : L"", static_cast<DWORD>(create->style),
-                                   create->dwExStyle, create->x, create->y, create->cx, create->cy});
-    }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
-std::wstring WindowText(HWND window)
-{
-    wchar_t text[256] = {};
-    GetWindowTextW(window, text, 256);
-    return text;
-}
-
-std::wstring MenuText(HMENU menu, int position)
-{
-    wchar_t text[128] = {};
-    GetMenuStringW(menu, position, text, 128, MF_BYPOSITION);
-    return text;
-}
-
-}  // namespace
-
-using MainWindowTest = WindowTest;
-
-TEST_F(MainWindowTest, IsAFixedSizeWindowOfItsClassWithAnExactClientArea)
-{
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    EXPECT_STREQ(L"TarnwickForensicsEraserWnd", className);
-    EXPECT_EQ(L"Tarnwick File Eraser", WindowText(window));
-    EXPECT_EQ(window, mainWindow);
-
     RECT client;
     GetClientRect(window, &client);
-    EXPECT_EQ(800, client.right - client.left);
-    EXPECT_EQ(444, client.bottom - client.top);
-
-    LONG style = GetWindowLongW(window, GWL_STYLE);
-    EXPECT_EQ(static_cast<LONG>(WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX),
-              style & ~(WS_VISIBLE | WS_CLIPSIBLINGS));
-    EXPECT_EQ(0, style & WS_MAXIMIZEBOX);
-    EXPECT_EQ(0, style & WS_THICKFRAME);
-    EXPECT_TRUE(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
-    EXPECT_TRUE(IsWindowVisible(window));
-}
-
-TEST_F(MainWindowTest, HasTheThreeMenusWithTheirCommands)
-{
-    HMENU bar = GetMenu(window);
-    ASSERT_NE(nullptr, bar);
-    ASSERT_EQ(3, GetMenuItemCount(bar));
-    const wchar_t* titles[] = {L"File", L"Tools", L"Information"};
-    const wchar_t* items[] = {L"Exit", L"Wipe Free Space...", L"About Tarnwick File Eraser"};
-    const UINT ids[] = {IDM_EXIT, IDM_WIPE_FREE_SPACE, IDM_ABOUT};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(titles[i], MenuText(bar, i));
-        HMENU popup = GetSubMenu(bar, i);
-        ASSERT_NE(nullptr, popup);
-        ASSERT_EQ(1, GetMenuItemCount(popup));
-        EXPECT_EQ(items[i], MenuText(popup, 0));
-        EXPECT_EQ(ids[i], GetMenuItemID(popup, 0));
-    }
-}
-
-TEST_F(MainWindowTest, ControlsAreCreatedInOrderWithTheirClassTextStyleAndPlace)
-{
-    // Create the window anew under a hook that sees every creation request,
-    // since some of it (the combo box's dropped height, its scroll bar) cannot
-    // be read back from the controls.
-    DestroyWindow(window);
-    PumpUntil([] { return true; });
-    std::vector<CreatedWindow> created;
-    createdWindows = &created;
-    HHOOK hook = SetWindowsHookExW(WH_CBT, RecordCreation, nullptr, GetCurrentThreadId());
-    window = CreateMainWindow(SW_SHOWNORMAL);
-    UnhookWindowsHookEx(hook);
-    createdWindows = nullptr;
-    ASSERT_NE(nullptr, window);
-
-    const CreatedWindow expected[] = {
-        {window, IDC_FILE_LIST, L"SysListView32", true, L"", 0x50808009, WS_EX_CLIENTEDGE, 12, 27, 776, 200},
-        {window, IDC_STATUS, L"STATIC", true, L"", 0x50000000, 0, 12, 230, 776, 16},
-        {window, IDC_PROGRESS, L"msctls_progress32", false, L"", 0x50000000, 0, 12, 246, 776, 23},
-        {window, IDC_METHOD_GROUP, L"BUTTON", true, L"Select Deletion Algorithm", 0x50000007, 0, 12, 275, 776,
-         108},
-        {window, IDC_METHOD_COMBO, L"COMBOBOX", true, L"", 0x50230003, 0, 34, 315, 740, 280},
-        {window, IDC_VERIFY_CHECK, L"BUTTON", true, L"Verify primary stream by reading back from disk (doubles time)",
-         0x50010003, 0, 34, 350, 700, 20},
-        {window, IDC_START, L"BUTTON", true, L"Start", 0x50010000, 0, 12, 389, 75, 23},
-        {window, IDC_CANCEL, L"BUTTON", true, L"Cancel", 0x58010000, 0, 93, 389, 75, 23},
+    EXPECT_EQ((std::vector<LONG>{800, 444}), (std::vector<LONG>{client.right, client.bottom}));
+    const int expected[][5] = {
+        {IDC_FILE_LIST, 12, 27, 776, 200},  {IDC_STATUS, 12, 230, 776, 16},        {IDC_PROGRESS, 12, 246, 776, 23},
+        {IDC_METHOD_GROUP, 12, 275, 776, 108}, {IDC_METHOD_COMBO, 34, 315, 740, -1}, {IDC_VERIFY_CHECK, 34, 350, 700, 20},
+        {IDC_START, 12, 389, 75, 23},       {IDC_CANCEL, 93, 389, 75, 23},
     };
-    std::vector<CreatedWindow> controls;
-    for (const CreatedWindow& one : created) {
-        if (one.parent == window)
-            controls.push_back(one);
+    for (const auto& want : expected) {
+        RECT rect;
+        GetWindowRect(GetDlgItem(window, want[0]), &rect);
+        MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&rect), 2);
+        // A closed drop-down list is only as tall as its edit part: its height is not compared.
+        int height = want[4] < 0 ? want[4] : rect.bottom - rect.top;
+        EXPECT_EQ(std::vector<int>(want, want + 5),
+                  (std::vector<int>{want[0], rect.left, rect.top, rect.right - rect.left, height}));
     }
-    ASSERT_EQ(std::size(expected), controls.size());
-    HWND child = GetWindow(window, GW_CHILD);
-    for (size_t i = 0; i < controls.size(); ++i) {
-        const CreatedWindow& want = expected[i];
-        const CreatedWindow& got = controls[i];
-        SCOPED_TRACE(want.id);
-        EXPECT_EQ(want.Fields(), got.Fields());
-
-        // The control as it stands: in creation (and Tab) order, in place, with the dialog font.
-        ASSERT_NE(nullptr, child);
-        EXPECT_EQ(want.id, GetDlgCtrlID(child));
-        RECT rect = ChildRect(child);
-        EXPECT_EQ(std::tie(want.x, want.y, want.width), std::make_tuple(rect.left, rect.top, rect.right - rect.left));
-        if (want.id != IDC_METHOD_COMBO) {  // a closed drop-down list is only as tall as its edit part
-            EXPECT_EQ(want.height, rect.bottom - rect.top);
-        }
-        if (want.id != IDC_PROGRESS) {
-            EXPECT_EQ(ui.dialogFont, reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)));
-        }
-        child = GetWindow(child, GW_HWNDNEXT);
-    }
-    EXPECT_EQ(nullptr, child) << "a control too many";
-    EXPECT_NE(nullptr, ui.dialogFont);
 }
 
-TEST_F(MainWindowTest, StartsIdleWithTheRecommendedMethodAndVerificationOn)
+TEST_F(MainWindowTest, StartWithNoRowsSaysNoItemsAndDropsListFilesReadyTheLastReplacingTheFirst)
 {
-    ASSERT_EQ(kEraseMethodCount, SendMessageW(ui.methodCombo, CB_GETCOUNT, 0, 0));
-    for (int i = 0; i < kEraseMethodCount; ++i) {
-        wchar_t name[256] = {};
-        SendMessageW(ui.methodCombo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(name));
-        EXPECT_STREQ(EraseMethodTable[i].displayName, name);
-    }
-    EXPECT_EQ(0, SendMessageW(ui.methodCombo, CB_GETCURSEL, 0, 0));
-    wchar_t shown[256] = {};
-    GetWindowTextW(ui.methodCombo, shown, 256);
-    EXPECT_STREQ(L"Random (1-pass) -- Recommended (NIST SP 800-88 Rev.2)", shown);
-    EXPECT_EQ(BST_CHECKED, SendMessageW(ui.verifyCheck, BM_GETCHECK, 0, 0));
-    EXPECT_TRUE(IsWindowEnabled(ui.startButton));
-    EXPECT_FALSE(IsWindowEnabled(ui.cancelButton));
-    EXPECT_EQ(L"", StatusLine());
-    EXPECT_EQ(0, RowCount());
-
-    EXPECT_EQ(static_cast<LRESULT>(LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER),
-              SendMessageW(ui.fileList, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
-    const wchar_t* titles[] = {L"File Name", L"Status"};
-    const int widths[] = {500, 250};
-    for (int i = 0; i < 2; ++i) {
-        wchar_t title[64] = {};
-        LVCOLUMNW column = {};
-        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
-        column.pszText = title;
-        column.cchTextMax = 64;
-        ASSERT_TRUE(SendMessageW(ui.fileList, LVM_GETCOLUMNW, i, reinterpret_cast<LPARAM>(&column)));
-        EXPECT_STREQ(titles[i], title);
-        EXPECT_EQ(widths[i], column.cx);
-        EXPECT_EQ(LVCFMT_LEFT, column.fmt & LVCFMT_JUSTIFYMASK);
-    }
-    PBRANGE range = {};
-    SendMessageW(ui.progressBar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
-    EXPECT_EQ(0, range.iLow);
-    EXPECT_EQ(100, range.iHigh);
+    Start();
+    EXPECT_EQ(L"No Items", Boxes().at(0).path2);
+    EXPECT_EQ(0, fake.Calls(OsFn::StartThread));
+    std::wstring tree = temp.Folder(L"A");
+    temp.File(L"A\\f.txt");
+    temp.File(L"A\\B\\C\\h.txt");
+    std::wstring loose = temp.File(L"loose.txt");
+    Drop({tree, loose});
+    EXPECT_EQ(std::vector<std::wstring>(3, L"Ready"), Statuses());
+    Drop({loose});
+    EXPECT_EQ(std::vector<std::wstring>{loose}, droppedFiles);
+    EXPECT_EQ(std::vector<std::wstring>{L"Ready"}, Statuses());
 }
 
-TEST_F(MainWindowTest, ExitWithNoJobDestroysTheWindowAndEndsTheLoop)
+TEST_F(MainWindowTest, TheSsdWarningReplacesTheConfirmationAndDecliningChangesNothing)
 {
-    MenuCommand(IDM_EXIT);
-    EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(nullptr, ui.dialogFont) << "the font is deleted with the window";
-    PumpUntil([] { return true; }, nullptr, 1000, &quitSeen);
-    EXPECT_TRUE(quitSeen);
+    fake.hooks.DeviceIoControl = [](HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD, LPDWORD, LPOVERLAPPED) {
+        static_cast<DEVICE_SEEK_PENALTY_DESCRIPTOR*>(out)->IncursSeekPenalty = FALSE;
+        return static_cast<BOOL>(code == IOCTL_STORAGE_QUERY_PROPERTY);
+    };
+    std::wstring file = temp.File(L"s.txt");
+    Drop({file});
+    Start();
+    ASSERT_EQ(1u, Boxes().size());
+    EXPECT_EQ(L"SSD Warning", Boxes()[0].path2);
+    ExpectIdle(L"");
+    EXPECT_TRUE(PathExists(file));
 }
 
-TEST_F(MainWindowTest, AboutOpensTheHomePageThroughTheShell)
+TEST_F(MainWindowTest, ARealEraseDestroysTheFilesAndFoldersAndEndsIdle)
 {
-    MenuCommand(IDM_ABOUT);
-    auto calls = fake.CallsOf(OsFn::ShellExecuteW);
-    ASSERT_EQ(1u, calls.size());
-    EXPECT_EQ(L"open", calls[0].path2);
-    EXPECT_EQ(0u, calls[0].path.rfind(L"https://", 0)) << Narrow(calls[0].path);
-    EXPECT_EQ(SW_SHOWNORMAL, calls[0].number);
-    EXPECT_TRUE(IsWindow(window));
+    std::wstring one = temp.File(L"one.bin", Ramp(70000));
+    std::wstring tree = temp.Folder(L"tree");
+    std::wstring inside = temp.File(L"tree\\sub\\b.txt");
+    temp.Folder(L"tree\\empty");
+    Drop({one, tree});
+    boxAnswer = IDOK;
+    Start();
+    ASSERT_TRUE(WaitForJobEnd());
+    EXPECT_EQ(L"Confirmation", Boxes().at(0).path2);
+    EXPECT_EQ(std::vector<std::wstring>(2, L"Done"), Statuses());
+    for (const std::wstring& path : {one, tree, inside})
+        EXPECT_FALSE(PathExists(path));
+    ExpectIdle(L"Operation completed successfully.");
+    EXPECT_LEDGER_BALANCED(fake);
+}
+
+TEST_F(MainWindowTest, AHeldJobIgnoresASecondStartOrWipeAndEndsCanceledOnCancel)
+{
+    std::wstring later = temp.File(L"later.txt");
+    ASSERT_TRUE(StartHeldAtFirstWrite({temp.File(L"big.bin", Ramp(1 << 20)), later}));
+    SendMessageW(window, WM_COMMAND, IDC_START, 0);
+    SendMessageW(window, WM_COMMAND, IDM_WIPE_FREE_SPACE, 0);
+    EXPECT_EQ(1, fake.Calls(OsFn::StartThread));
+    EXPECT_EQ(0, fake.Calls(OsFn::SHBrowseForFolderW));
+    SendMessageW(ui.cancelButton, BM_CLICK, 0, 0);
+    SetEvent(released);
+    ASSERT_TRUE(WaitForJobEnd());
+    ExpectIdle(L"Operation was canceled.");
+    EXPECT_TRUE(PathExists(later));
+}
+
+TEST_F(MainWindowTest, ADropDuringAJobKeepsTheJobsReportsOffTheNewRows)
+{
+    std::vector<std::wstring> fresh = {temp.File(L"new1.txt"), temp.File(L"new2.txt")};
+    ASSERT_TRUE(StartHeldAtFirstWrite({temp.File(L"old1.bin", Ramp(1 << 20)), temp.File(L"old2.txt")}));
+    Drop(fresh);
+    SetEvent(released);
+    ASSERT_TRUE(WaitForJobEnd());
+    EXPECT_EQ(std::vector<std::wstring>(2, L"Ready"), Statuses());
+    EXPECT_TRUE(PathExists(fresh[0]) && PathExists(fresh[1]));
+    ExpectIdle(L"Operation completed successfully.");
+}
+
+TEST_F(MainWindowTest, AWorkerThreadThatCannotStartLeavesTheWindowIdle)
+{
+    std::wstring file = temp.File(L"kept.txt");
+    fake.hooks.StartThread = [](std::function<void()>, std::thread*) { return false; };
+    Drop({file});
+    boxAnswer = IDOK;
+    Start();
+    ExpectIdle(L"Could not start the operation: Windows refused to create a worker thread. Nothing was changed.");
+    EXPECT_EQ(std::vector<std::wstring>{L"Ready"}, Statuses());
+    EXPECT_TRUE(PathExists(file));
+}
+
+TEST_F(MainWindowTest, TheWipeQuestionShowsTheFreeSpaceInGb)
+{
+    fake.hooks.GetDiskFreeSpaceExW = [](LPCWSTR, PULARGE_INTEGER available, PULARGE_INTEGER, PULARGE_INTEGER) {
+        available->QuadPart = 10737418240ull;
+        return TRUE;
+    };
+    fake.hooks.SHBrowseForFolderW = [](LPBROWSEINFOW) { return &browsedItem; };
+    fake.hooks.SHGetPathFromIDListW = [this](PCIDLIST_ABSOLUTE, LPWSTR path) {
+        return static_cast<BOOL>(wcscpy_s(path, MAX_PATH, temp.path().c_str()) == 0);
+    };
+    SendMessageW(window, WM_COMMAND, IDM_WIPE_FREE_SPACE, 0);
+    EXPECT_NE(std::wstring::npos, Boxes().at(0).path.find(L"Free space: 10.00 GB"));
 }
