@@ -111,12 +111,12 @@ screenshot_main_window() {
 }
 
 # Drops a few sample files onto the window with the X11 drag-and-drop source
-# of the end-to-end tests, so the screenshot shows a list.
+# scripts/tools/xdnd_drop.c, so the screenshot shows a list.
 drop_sample_files() {
     local window="$1" build_dir="$2"
     local dropper="$build_dir/e2e-tools/xdnd_drop"
     mkdir -p "$(dirname "$dropper")"
-    gcc -std=c11 -D_DEFAULT_SOURCE -O2 -o "$dropper" "$REPO_DIR/tests/e2e/xdnd_drop.c" -lX11 || return 0
+    gcc -std=c11 -D_DEFAULT_SOURCE -O2 -o "$dropper" "$REPO_DIR/scripts/tools/xdnd_drop.c" -lX11 || return 0
     local samples="$build_dir/e2e-tools/samples"
     rm -rf "$samples" && mkdir -p "$samples"
     printf 'quarterly figures\n' >"$samples/Quarterly report.docx"

@@ -1,7 +1,7 @@
 # Shared steps of the end-to-end scripts (tests/e2e/*.sh): the build's Wine
-# environment, skipping and failing, the real program's window, and drive
-# letters for volumes mounted by a test. Sourced, not run; CTest runs each
-# script with bash and sets TARNWICK_BINARY_DIR and TARNWICK_SOURCE_DIR.
+# environment, skipping and failing, clean-up, and drive letters for volumes
+# mounted by a test. Sourced, not run; CTest runs each script with bash and
+# sets TARNWICK_BINARY_DIR and TARNWICK_SOURCE_DIR.
 set -u -o pipefail
 BUILD="${TARNWICK_BINARY_DIR:?set TARNWICK_BINARY_DIR to the build folder}"
 SOURCE="${TARNWICK_SOURCE_DIR:?set TARNWICK_SOURCE_DIR to the source folder}"
@@ -9,55 +9,20 @@ source "$SOURCE/scripts/lib.sh"
 wine_environment "$BUILD"
 
 # Ends the test as skipped (CTest reads 77 so), saying why.
-skip() {
-    echo "skipped: $1"
-    exit 77
-}
-
-fail() {
-    echo "FAIL: $1"
-    exit 1
-}
+skip() { echo "skipped: $1"; exit 77; }
+fail() { echo "FAIL: $1"; exit 1; }
 
 # Runs the commands queued by at_exit, newest first, when the script ends.
 EXIT_STEPS=":"
-at_exit() {
-    EXIT_STEPS="$1; $EXIT_STEPS"
-}
+at_exit() { EXIT_STEPS="$1; $EXIT_STEPS"; }
 trap 'eval "$EXIT_STEPS"' EXIT
 trap 'exit 1' INT TERM
 
-require_root() {
+# Skips unless root; makes sure the Wine prefix and jobs_tests.exe are there.
+prepare_volume_test() {
     [ "$(id -u)" -eq 0 ] || skip "$1 needs root"
-}
-
-# Starts the real program and sets PROGRAM (its PID) and WINDOW (its X window).
-start_program() {
-    [ -n "${DISPLAY:-}" ] || skip "no display (run through scripts/test)"
-    wine "$BUILD/TarnwickFileEraser.exe" &
-    PROGRAM=$!
-    at_exit 'kill "$PROGRAM" 2>/dev/null'
-    WINDOW="$(timeout 30 xdotool search --sync --onlyvisible --name '^Tarnwick File Eraser$' | head -n 1)"
-    [ -n "$WINDOW" ] || fail "no visible X window titled 'Tarnwick File Eraser'"
-}
-
-# Runs the window probe (tests/tools/window_probe.cpp) on the program's window.
-probe() {
-    wine "$BUILD/window_probe.exe" "$@" | tr -d '\r'
-}
-
-# Closes the program through File > Exit and fails unless it ends by itself,
-# within a minute, with exit code 0.
-exit_program() {
-    probe exit || fail "could not send File > Exit"
-    for second in $(seq 60); do
-        kill -0 "$PROGRAM" 2>/dev/null || break
-        sleep 1
-    done
-    kill -0 "$PROGRAM" 2>/dev/null && fail "program still running a minute after File > Exit"
-    code=0
-    wait "$PROGRAM" || code=$?
-    [ "$code" -eq 0 ] || fail "program exited with $code"
+    [ -f "$BUILD/jobs_tests.exe" ] || fail "jobs_tests.exe is not built in $BUILD"
+    prepare_wine_prefix "$BUILD" >/dev/null 2>&1 || fail "could not prepare the Wine prefix"
 }
 
 # Maps `folder` to the first free drive letter of the build's prefix, sets
@@ -68,7 +33,7 @@ map_drive() {
         if [ ! -e "$link" ] && [ ! -L "$link" ]; then
             ln -s "$1" "$link" || fail "cannot map drive $letter:"
             at_exit "rm -f '$link'"
-            DRIVE="$(echo "$letter" | tr a-z A-Z)"
+            DRIVE="${letter^^}"
             return 0
         fi
     done
