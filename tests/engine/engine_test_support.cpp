@@ -20,18 +20,20 @@ PassSpec Pattern(std::vector<uint8_t> bytes) { return PassSpec{PassKind::Pattern
 
 PassSpec RandomPass() { return PassSpec{PassKind::Random, 0, {}}; }
 
-std::vector<uint8_t> Expected(const PassSpec& pass, size_t count, EraseRng rng)
+std::vector<uint8_t> ExpectedBytes(const PassList& passes, size_t size, EraseRng rng)
 {
-    std::vector<uint8_t> bytes(count);
-    uint64_t cursor = 0;
-    FillPassBuffer(bytes.data(), count, pass, cursor, rng, ByteDistribution());
+    std::vector<uint8_t> bytes(passes.size() * size);
+    for (size_t at = 0; at < bytes.size(); at += size) {
+        uint64_t cursor = 0;
+        FillPassBuffer(bytes.data() + at, size, passes[at / size], cursor, rng, ByteDistribution());
+    }
     return bytes;
 }
 
-void CaptureWrites(FakeOs& fake, std::vector<std::vector<uint8_t>>& writes)
+void CaptureWrites(FakeOs& fake, std::vector<uint8_t>& written)
 {
-    fake.hooks.WriteFile = [&writes](HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
-        writes.emplace_back(static_cast<const uint8_t*>(b), static_cast<const uint8_t*>(b) + n);
+    fake.hooks.WriteFile = [&written](HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
+        written.insert(written.end(), static_cast<const uint8_t*>(b), static_cast<const uint8_t*>(b) + n);
         return RealOsCalls().WriteFile(h, b, n, d, o);
     };
 }

@@ -25,9 +25,9 @@ PassSpec Fixed(uint8_t value);
 PassSpec Pattern(std::vector<uint8_t> bytes);
 PassSpec RandomPass();
 
-// Returns the first `count` bytes that `pass` writes when the file's stream is `rng`.
-std::vector<uint8_t> Expected(const PassSpec& pass, size_t count, EraseRng rng);
+// Returns the bytes `passes` write over `size` bytes, pass after pass, when the file's stream is `rng`.
+std::vector<uint8_t> ExpectedBytes(const PassList& passes, size_t size, EraseRng rng);
 
-// Makes `fake` copy every buffer written into `writes`, in order, while the
+// Makes `fake` append every byte written to `written`, in order, while the
 // writes still reach the file.
-void CaptureWrites(FakeOs& fake, std::vector<std::vector<uint8_t>>& writes);
+void CaptureWrites(FakeOs& fake, std::vector<uint8_t>& written);

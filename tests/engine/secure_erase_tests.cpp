@@ -6,18 +6,13 @@
 
 #include <functional>
 
-namespace {
+static const wchar_t kDone[] = L"File successfully overwritten (DoD 5220.22-M, 3-pass) and deleted.";
+static StopFlag noStop{0};
 
-const wchar_t kDone[] = L"File successfully overwritten (test) and deleted.";
-const wchar_t kRefused[] = L"Refusing to process reparse point (symbolic link / junction).";
-StopFlag noStop{0};
-
-EraseResult Erase(const std::wstring& path, PassList passes, SinkRecord& sink, const StopFlag* stop = &noStop)
+static EraseResult Erase(const std::wstring& path, PassList passes, SinkRecord& sink, const StopFlag* stop = &noStop)
 {
     return SecureEraseFile(path.c_str(), std::move(passes), kDone, RecordProgress, RecordLog, &sink, stop, false);
 }
-
-}  // namespace
 
 TEST(SecureEraseFile, OverwritesEveryByteUpToTheClusterEndAndReportsTheDodExampleInOrder)
 {
@@ -33,36 +28,35 @@ TEST(SecureEraseFile, OverwritesEveryByteUpToTheClusterEndAndReportsTheDodExampl
         return RealOsCalls().DeleteFileW(name);
     };
     SinkRecord sink;
-    const wchar_t success[] = L"File successfully overwritten (DoD 5220.22-M, 3-pass) and deleted.";
-    EXPECT_EQ(EraseResult::Success, SecureEraseFile(path.c_str(), {Fixed(0x5A), Fixed(0xA5), RandomPass()}, success,
-                                                    RecordProgress, RecordLog, &sink, &noStop, false));
+    EXPECT_EQ(EraseResult::Success, Erase(path, {Fixed(0x5A), Fixed(0xA5), RandomPass()}, sink));
     EXPECT_EQ((std::vector<std::wstring>{
                   L"File name scrambled.", L"Overwriting ADS :Zone.Identifier (26 bytes)...",
                   L"Extended +3192 bytes for slack space coverage.", L"Pass 1/3: Overwrite with 0x5A...", L"%33",
                   L"Verifying pass 1/3 (disk read-back)...", L"Pass 2/3: Overwrite with 0xA5...", L"%66",
                   L"Verifying pass 2/3 (disk read-back)...", L"Pass 3/3: Random overwrite...", L"%100",
-                  L"Verifying pass 3/3 (disk read-back)...", success}),
+                  L"Verifying pass 3/3 (disk read-back)...", kDone}),
               sink.events);
     EraseRng rng(5489);
-    EXPECT_EQ(Expected(RandomPass(), 26, rng), fake.StreamContents(L":Zone.Identifier"));
+    EXPECT_EQ(ExpectedBytes({RandomPass()}, 26, rng), fake.StreamContents(L":Zone.Identifier"));
     rng.discard(26);  // the stream's random pass draws before the file's
-    EXPECT_EQ(Expected(RandomPass(), 8192, rng), lastContents);
+    EXPECT_EQ(ExpectedBytes({RandomPass()}, 8192, rng), lastContents);
     EXPECT_TRUE(folder.Names().empty());
     EXPECT_LEDGER_BALANCED(fake);
 }
 
-TEST(SecureEraseFile, AStopDuringPassTwoLeavesTheFileUnderAScrambledName)
+// The rotation of pass 1 must run on across chunk ends that are no multiple of its period.
+TEST(SecureEraseFile, AStopDuringPassTwoLeavesARotationAndTheFileUnderAScrambledName)
 {
     verifyReadBack = 0;
     TempFolder folder;
     StopFlag stop{0};
     SinkRecord sink{{}, &stop, 44};  // 44 %: the first chunk of pass 2 of 3 over three chunks
     ASSERT_EQ(EraseResult::Canceled,
-              Erase(folder.File(L"f", Ramp(3 * 65536)), {Fixed(0x11), Fixed(0x22), Fixed(0x33)}, sink, &stop));
+              Erase(folder.File(L"f", Ramp(3 * 65536)), {Pattern({0x92, 0x49, 0x24}), Fixed(0x22), Fixed(0x33)}, sink, &stop));
     EXPECT_EQ(L"Operation canceled by user.", sink.events.back());
     ASSERT_EQ(1u, folder.Names().size());
     ASSERT_TRUE(IsScrambledName(folder.Names()[0]));
-    std::vector<uint8_t> expected(3 * 65536, 0x11);
+    std::vector<uint8_t> expected = ExpectedBytes({Pattern({0x92, 0x49, 0x24})}, 3 * 65536, EraseRng(0));
     std::fill(expected.begin(), expected.begin() + 65536, 0x22);
     EXPECT_EQ(expected, ReadAll(folder / folder.Names()[0]));
 }
@@ -87,17 +81,15 @@ TEST(SecureEraseFile, ClearsReadOnlyAndZeroesASmallFileBeforeTheRename)
     std::wstring path = folder.File(L"ro", Ramp(300));
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
     FakeOs fake;
-    std::vector<std::vector<uint8_t>> writes;
-    CaptureWrites(fake, writes);
+    std::vector<uint8_t> written;
+    CaptureWrites(fake, written);
     SinkRecord sink;
     ASSERT_EQ(EraseResult::Success, Erase(path, {Fixed(0x11)}, sink));
     std::vector<OsFn> order;
     for (const OsCallRecord& call : fake.CallLog())
         if (call.fn == OsFn::SetFileAttributesW || call.fn == OsFn::WriteFile || call.fn == OsFn::MoveFileW) order.push_back(call.fn);
     EXPECT_EQ((std::vector<OsFn>{OsFn::SetFileAttributesW, OsFn::WriteFile, OsFn::MoveFileW, OsFn::WriteFile}), order);
-    ASSERT_EQ(2u, writes.size());
-    EXPECT_EQ(std::vector<uint8_t>(300, 0), writes[0]);
-    EXPECT_EQ(std::vector<uint8_t>(4096, 0x11), writes[1]);
+    EXPECT_EQ(std::vector<uint8_t>(300, 0), std::vector<uint8_t>(written.begin(), written.begin() + 300));
     EXPECT_TRUE(folder.Names().empty());
 }
 
@@ -115,7 +107,7 @@ TEST(SecureEraseFile, RefusesALinkSwappedInCatchesAChangedByteAndFallsBackFromUn
                  if (f.Calls(OsFn::GetFileInformationByHandle) == 2) info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
                  return ok;
              };
-         }, EraseResult::Refused, kRefused},
+         }, EraseResult::Refused, L"Refusing to process reparse point (symbolic link / junction)."},
         {"read-back differs", [](FakeOs& f) {
              f.hooks.ReadFile = [](HANDLE h, LPVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
                  BOOL ok = RealOsCalls().ReadFile(h, b, n, d, o);
@@ -139,9 +131,9 @@ TEST(SecureEraseFile, RefusesALinkSwappedInCatchesAChangedByteAndFallsBackFromUn
         EXPECT_EQ(c.message, sink.events.back());
         EXPECT_EQ(c.result == EraseResult::Success ? 0u : 1u, folder.Names().size());
         EXPECT_LEDGER_BALANCED(fake);
-        int failedReads = 0;
-        for (const OsCallRecord& read : fake.CallsOf(OsFn::ReadFile)) failedReads += read.ok ? 0 : 1;
-        EXPECT_EQ(c.result == EraseResult::Success ? 2 : 0, failedReads);  // one unbuffered try per verified pass
+        const std::vector<OsCallRecord> reads = fake.CallsOf(OsFn::ReadFile);
+        EXPECT_EQ(c.result == EraseResult::Success ? 2 : 0,  // one unbuffered try per verified pass
+                  std::count_if(reads.begin(), reads.end(), [](const OsCallRecord& read) { return !read.ok; }));
         EXPECT_TRUE(c.result != EraseResult::Refused || fake.Calls(OsFn::WriteFile) == 0);
     }
 }
