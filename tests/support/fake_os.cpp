@@ -8,33 +8,26 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <tuple>
 #include <type_traits>
 
 namespace {
 
-const char* const kFnNames[] = {
-    "CreateFileW", "CloseHandle", "ReadFile", "WriteFile", "FlushFileBuffers", "GetFileSizeEx",
-    "SetFilePointerEx", "SetEndOfFile", "GetFileInformationByHandle", "DeviceIoControl",
-    "GetFileAttributesW", "SetFileAttributesW", "DeleteFileW", "MoveFileW", "RemoveDirectoryW",
-    "FindFirstFileW", "FindNextFileW", "FindFirstStreamW", "FindNextStreamW", "FindClose",
-    "GetVolumePathNameW", "GetDiskFreeSpaceW", "GetDiskFreeSpaceExW", "BCryptGenRandom",
-    "AlignedAlloc", "AlignedFree", "MessageBoxW", "SHBrowseForFolderW", "SHGetPathFromIDListW",
-    "CoTaskMemFree", "ShellExecuteW", "StartThread",
-};
+#define TARNWICK_FN_NAME(name) #name,
+const char* const kFnNames[] = {TARNWICK_OS_FNS(TARNWICK_FN_NAME, TARNWICK_FN_NAME)};
 static_assert(sizeof(kFnNames) / sizeof(kFnNames[0]) == static_cast<size_t>(OsFn::Count));
 
-// What the ledger knows of an open handle.
+// What the ledger knows of an open handle; a scripted stream listing has no real handle behind it.
 struct HandleRecord {
     std::wstring path;
-    DWORD flags = 0;            // CreateFileW flags
-    bool streamListing = false;  // a scripted stream listing: no real handle behind it
+    DWORD flags = 0;  // CreateFileW flags
+    bool streamListing = false;
+    size_t nextStream = 1;
 };
 
 struct Rule {
-    OsFn fn;
-    bool anyFn;
-    bool every;
-    int n;
+    OsFn fn;  // Count: the Nth call of any injectable function
+    int n;    // 0: every call
     DWORD error;
 };
 
@@ -58,535 +51,323 @@ struct FakeOs::State {
     bool streamsScripted = false;
     std::vector<FakeStream> streams;
     std::unique_ptr<TempFolder> streamFiles;  // "0", "1", ...: the bytes of each scripted stream
-    std::map<HANDLE, size_t> streamListings;  // open scripted listing -> next record
     uintptr_t nextListing = 0x7ff0000;
     std::deque<uint8_t> randomBytes;
     std::vector<OsCallRecord> log;
     std::map<HANDLE, HandleRecord> handles;
-    std::map<void*, size_t> allocations;
-    std::set<void*> hookedPidls;
+    std::map<void*, bool> allocations;  // live block -> handed out by a test's hook
     std::vector<std::string> problems;
-
-    // Counts a call; returns the error to fail it with, if a rule says so.
-    std::optional<DWORD> Begin(OsFn fn)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        int nth = ++calls[static_cast<int>(fn)];
-        if (IsReleaseFn(fn))
-            return std::nullopt;
-        ++injectableCalls;
-        for (const Rule& rule : rules) {
-            if (rule.anyFn ? injectableCalls == rule.n : (rule.fn == fn && (rule.every || nth == rule.n))) {
-                fired = true;
-                return rule.error;
-            }
-        }
-        return std::nullopt;
-    }
-
-    void Log(const OsCallRecord& record)
-    {
-        LastErrorKeeper keep;
-        std::lock_guard<std::mutex> lock(mutex);
-        log.push_back(record);
-    }
-
-    // Returns the ledger's record of `handle`, or an empty one.
-    HandleRecord Handle(HANDLE handle) const
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        auto it = handles.find(handle);
-        return it == handles.end() ? HandleRecord() : it->second;
-    }
-
-    void AddHandle(HANDLE handle, HandleRecord record)
-    {
-        LastErrorKeeper keep;
-        std::lock_guard<std::mutex> lock(mutex);
-        handles[handle] = std::move(record);
-    }
-
-    // Takes a handle off the ledger; returns its record, or nothing when it was not open.
-    std::optional<HandleRecord> RemoveHandle(HANDLE handle, const char* how)
-    {
-        LastErrorKeeper keep;
-        std::lock_guard<std::mutex> lock(mutex);
-        auto it = handles.find(handle);
-        if (it == handles.end()) {
-            std::ostringstream text;
-            text << how << " of a handle that is not open (" << handle << ")";
-            problems.push_back(text.str());
-            return std::nullopt;
-        }
-        HandleRecord record = it->second;
-        handles.erase(it);
-        streamListings.erase(handle);
-        return record;
-    }
-
-    // Returns `count`, or less when the test shortened the current call of ReadFile or WriteFile.
-    DWORD Shortened(OsFn fn, DWORD count) const
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        const std::map<int, DWORD>& shortened = fn == OsFn::ReadFile ? shortReads : shortWrites;
-        auto it = shortened.find(calls[static_cast<int>(fn)]);
-        return it == shortened.end() ? count : std::min(it->second, count);
-    }
 };
 
 namespace {
 
 FakeOs::State* active = nullptr;
-
 FakeOs::State& S() { return *active; }
-const OsHooks& Hooks() { return active->owner->hooks; }
 const OsCalls& Real() { return RealOsCalls(); }
 
-OsCallRecord Record(OsFn fn, const wchar_t* path = nullptr, int64_t number = 0)
+// Runs `f` under the fake's lock; returns what it returns.
+template <typename F> auto Locked(const FakeOs::State& s, F f)
 {
-    OsCallRecord record{};
-    record.fn = fn;
-    record.number = number;
-    if (path)
-        record.path = path;
-    return record;
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return f();
 }
 
-// Stands for "no hook" for the functions that tests never replace.
-struct NoHook {};
-
-// Runs one call: an injected failure, else the test's hook, else `fallback`.
-template <typename R, typename Hook, typename Fallback, typename... A>
-R Run(OsFn fn, OsCallRecord& record, R failure, const Hook& hook, Fallback fallback, A... args)
+// Counts a call; returns the error to fail it with, if a rule says so.
+std::optional<DWORD> Begin(OsFn fn)
 {
-    if (std::optional<DWORD> error = S().Begin(fn)) {
-        record.injected = true;
-        SetLastError(*error);
-        return failure;
+    std::lock_guard<std::mutex> lock(S().mutex);
+    int nth = ++S().calls[static_cast<int>(fn)];
+    if (IsReleaseFn(fn))
+        return std::nullopt;
+    int any = ++S().injectableCalls;
+    for (const Rule& rule : S().rules)
+        if (rule.fn == OsFn::Count ? any == rule.n : (rule.fn == fn && (rule.n == 0 || nth == rule.n)))
+            return S().fired = true, rule.error;
+    return std::nullopt;
+}
+
+void Log(const OsCallRecord& record)
+{
+    LastErrorKeeper keep;
+    Locked(S(), [&] { S().log.push_back(record); });
+}
+
+// Returns the ledger's record of `handle`, or an empty one.
+HandleRecord HandleOf(HANDLE handle)
+{
+    return Locked(S(), [&] {
+        auto it = S().handles.find(handle);
+        return it == S().handles.end() ? HandleRecord() : it->second;
+    });
+}
+
+// Takes `key` off a ledger map (a handle before it is closed, as its value may be reused at once);
+// returns what the map held, or a default one, noted as a problem when `how` names the call.
+template <typename Map> typename Map::mapped_type Forget(Map& map, void* key, const char* how)
+{
+    std::lock_guard<std::mutex> lock(S().mutex);
+    auto it = map.find(key);
+    if (it == map.end()) {
+        if (how)
+            S().problems.push_back(std::string(how) + " of a handle or block that is not open");
+        return {};
     }
-    if constexpr (!std::is_same_v<Hook, NoHook>) {
-        if (hook)
-            return hook(args...);
-    }
-    return fallback(args...);
-}
-
-// Runs one call and logs it; returns its result. `ok` tells success from failure.
-template <typename R, typename Hook, typename Fallback, typename... A>
-R Logged(OsCallRecord record, R failure, const Hook& hook, Fallback fallback, A... args)
-{
-    R result = Run(record.fn, record, failure, hook, fallback, args...);
-    record.ok = result != failure;
-    S().Log(record);
-    return result;
-}
-
-// Logs a release function's call, which is counted but never fails by injection.
-void LogRelease(OsCallRecord record, bool ok)
-{
-    S().Begin(record.fn);
-    record.ok = ok;
-    S().Log(record);
+    auto value = it->second;
+    map.erase(it);
+    return value;
 }
 
 // Returns the ":name" part of a path that names a stream of a file, or "".
 std::wstring StreamPart(const std::wstring& path)
 {
-    size_t start = path.rfind(L'\\');
-    start = (start == std::wstring::npos) ? 0 : start + 1;
-    if (start == 0 && path.size() >= 2 && path[1] == L':')
-        start = 2;
-    size_t colon = path.find(L':', start);
+    size_t slash = path.rfind(L'\\');
+    size_t colon = path.find(L':', slash != std::wstring::npos ? slash + 1 : path.size() > 1 && path[1] == L':' ? 2 : 0);
     return colon == std::wstring::npos ? std::wstring() : path.substr(colon);
 }
 
 // Returns the index of the scripted stream named `name` (":name" or ":name:$DATA"), or -1.
 int FindScriptedStream(const std::vector<FakeStream>& streams, const std::wstring& name)
 {
-    for (size_t i = 0; i < streams.size(); ++i) {
+    for (size_t i = 0; i < streams.size(); ++i)
         if (streams[i].record == name || streams[i].record.rfind(name + L":", 0) == 0)
             return static_cast<int>(i);
-    }
     return -1;
 }
 
-HANDLE WINAPI FakeCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                              DWORD disposition, DWORD flags, HANDLE templ)
+// Opens a file, or the side file that stands for a scripted stream; returns the handle.
+HANDLE OpenFile(LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES se, DWORD d, DWORD f, HANDLE t)
 {
-    OsCallRecord record = Record(OsFn::CreateFileW, path, flags);
-    record.access = access;
-    auto fallback = [](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES se, DWORD d, DWORD f, HANDLE t) {
-        if (!S().streamsScripted || !p || StreamPart(p).empty())
-            return Real().CreateFileW(p, a, sh, se, d, f, t);
-        int index = FindScriptedStream(S().streams, StreamPart(p));
-        DWORD error = index < 0 ? ERROR_FILE_NOT_FOUND : S().streams[index].openError;
-        if (error) {
-            SetLastError(error);
-            return INVALID_HANDLE_VALUE;
-        }
-        std::wstring side = *S().streamFiles / std::to_wstring(index);
-        return Real().CreateFileW(side.c_str(), a, sh, se, d, f & ~FILE_FLAG_OPEN_REPARSE_POINT, t);
-    };
-    HANDLE handle = Run(OsFn::CreateFileW, record, INVALID_HANDLE_VALUE, Hooks().CreateFileW, fallback, path,
-                        access, share, security, disposition, flags, templ);
-    record.ok = handle != INVALID_HANDLE_VALUE;
-    if (record.ok)
-        S().AddHandle(handle, {record.path, flags});
-    S().Log(record);
-    return handle;
+    if (!S().streamsScripted || !p || StreamPart(p).empty())
+        return Real().CreateFileW(p, a, sh, se, d, f, t);
+    int index = FindScriptedStream(S().streams, StreamPart(p));
+    DWORD error = index < 0 ? ERROR_FILE_NOT_FOUND : S().streams[index].openError;
+    if (error)
+        return SetLastError(error), INVALID_HANDLE_VALUE;
+    std::wstring side = *S().streamFiles / std::to_wstring(index);
+    return Real().CreateFileW(side.c_str(), a, sh, se, d, f & ~FILE_FLAG_OPEN_REPARSE_POINT, t);
 }
 
-BOOL WINAPI FakeCloseHandle(HANDLE handle)
+// Returns `count`, or less when the test shortened the current call of ReadFile or WriteFile.
+DWORD Shortened(OsFn fn, DWORD count)
 {
-    OsCallRecord record = Record(OsFn::CloseHandle, S().Handle(handle).path.c_str());
-    S().RemoveHandle(handle, "CloseHandle");
-    BOOL ok = Real().CloseHandle(handle);
-    LogRelease(record, ok);
-    return ok;
+    return Locked(S(), [&] {
+        const std::map<int, DWORD>& shortened = fn == OsFn::ReadFile ? S().shortReads : S().shortWrites;
+        auto it = shortened.find(S().calls[static_cast<int>(fn)]);
+        return it == shortened.end() ? count : std::min(it->second, count);
+    });
 }
 
-// Logs a read or write with the bytes it moved; returns its result.
-template <typename Hook, typename Fallback, typename Buffer>
-BOOL Transfer(OsFn fn, const Hook& hook, Fallback fallback, HANDLE h, Buffer b, DWORD n, LPDWORD d, LPOVERLAPPED o)
+BOOL ReadSome(HANDLE h, LPVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o)
 {
-    OsCallRecord record = Record(fn, S().Handle(h).path.c_str(), n);
-    if (d)
-        *d = 0;
-    BOOL ok = Run(fn, record, FALSE, hook, fallback, h, b, n, d, o);
-    record.ok = ok;
-    record.done = (ok && d) ? *d : 0;
-    S().Log(record);
-    return ok;
+    DWORD sector = S().unbufferedSector;
+    if (sector && (HandleOf(h).flags & FILE_FLAG_NO_BUFFERING) && n % sector != 0)
+        return SetLastError(ERROR_INVALID_PARAMETER), FALSE;
+    return Real().ReadFile(h, b, Shortened(OsFn::ReadFile, n), d, o);
 }
 
-BOOL WINAPI FakeReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped)
+BOOL WriteSome(HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o)
 {
-    auto fallback = [](HANDLE h, LPVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) -> BOOL {
-        DWORD sector = S().unbufferedSector;
-        if (sector && (S().Handle(h).flags & FILE_FLAG_NO_BUFFERING) && n % sector != 0) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-        return Real().ReadFile(h, b, S().Shortened(OsFn::ReadFile, n), d, o);
-    };
-    return Transfer(OsFn::ReadFile, Hooks().ReadFile, fallback, handle, buffer, count, done, overlapped);
+    return Real().WriteFile(h, b, Shortened(OsFn::WriteFile, n), d, o);
 }
 
-BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped)
+// Fills `data` with scripted stream record `index`; returns false, with ERROR_HANDLE_EOF, past the last.
+BOOL FillStream(size_t index, LPVOID data)
 {
-    auto fallback = [](HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) -> BOOL {
-        return Real().WriteFile(h, b, S().Shortened(OsFn::WriteFile, n), d, o);
-    };
-    return Transfer(OsFn::WriteFile, Hooks().WriteFile, fallback, handle, buffer, count, done, overlapped);
-}
-
-// Wraps a call whose first argument is a handle and whose failure is FALSE.
-template <typename Hook, typename RealFn, typename... A>
-BOOL HandleCall(OsFn fn, const Hook& hook, RealFn real, HANDLE handle, int64_t number, A... rest)
-{
-    return Logged(Record(fn, S().Handle(handle).path.c_str(), number), FALSE, hook, real, handle, rest...);
-}
-
-BOOL WINAPI FakeFlushFileBuffers(HANDLE h)
-{
-    return HandleCall(OsFn::FlushFileBuffers, Hooks().FlushFileBuffers, Real().FlushFileBuffers, h, 0);
-}
-
-BOOL WINAPI FakeGetFileSizeEx(HANDLE h, PLARGE_INTEGER size)
-{
-    return HandleCall(OsFn::GetFileSizeEx, Hooks().GetFileSizeEx, Real().GetFileSizeEx, h, 0, size);
-}
-
-BOOL WINAPI FakeSetFilePointerEx(HANDLE h, LARGE_INTEGER distance, PLARGE_INTEGER position, DWORD method)
-{
-    return HandleCall(OsFn::SetFilePointerEx, Hooks().SetFilePointerEx, Real().SetFilePointerEx, h,
-                      distance.QuadPart, distance, position, method);
-}
-
-BOOL WINAPI FakeSetEndOfFile(HANDLE h)
-{
-    return HandleCall(OsFn::SetEndOfFile, Hooks().SetEndOfFile, Real().SetEndOfFile, h, 0);
-}
-
-BOOL WINAPI FakeGetFileInformationByHandle(HANDLE h, LPBY_HANDLE_FILE_INFORMATION info)
-{
-    return HandleCall(OsFn::GetFileInformationByHandle, Hooks().GetFileInformationByHandle,
-                      Real().GetFileInformationByHandle, h, 0, info);
-}
-
-BOOL WINAPI FakeDeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
-                                LPDWORD returned, LPOVERLAPPED overlapped)
-{
-    return HandleCall(OsFn::DeviceIoControl, Hooks().DeviceIoControl, Real().DeviceIoControl, h, code, code, in,
-                      inSize, out, outSize, returned, overlapped);
-}
-
-// Wraps a call whose first argument is a path and whose failure is `failure`.
-template <typename R, typename Hook, typename RealFn, typename... A>
-R PathCall(OsFn fn, R failure, const Hook& hook, RealFn real, LPCWSTR path, A... rest)
-{
-    return Logged(Record(fn, path), failure, hook, real, path, rest...);
-}
-
-DWORD WINAPI FakeGetFileAttributesW(LPCWSTR path)
-{
-    return PathCall(OsFn::GetFileAttributesW, INVALID_FILE_ATTRIBUTES, Hooks().GetFileAttributesW,
-                    Real().GetFileAttributesW, path);
-}
-
-BOOL WINAPI FakeSetFileAttributesW(LPCWSTR path, DWORD attributes)
-{
-    return PathCall(OsFn::SetFileAttributesW, FALSE, Hooks().SetFileAttributesW, Real().SetFileAttributesW, path,
-                    attributes);
-}
-
-BOOL WINAPI FakeDeleteFileW(LPCWSTR path)
-{
-    return PathCall(OsFn::DeleteFileW, FALSE, Hooks().DeleteFileW, Real().DeleteFileW, path);
-}
-
-BOOL WINAPI FakeRemoveDirectoryW(LPCWSTR path)
-{
-    return PathCall(OsFn::RemoveDirectoryW, FALSE, Hooks().RemoveDirectoryW, Real().RemoveDirectoryW, path);
-}
-
-BOOL WINAPI FakeGetVolumePathNameW(LPCWSTR path, LPWSTR volume, DWORD size)
-{
-    return PathCall(OsFn::GetVolumePathNameW, FALSE, Hooks().GetVolumePathNameW, Real().GetVolumePathNameW, path,
-                    volume, size);
-}
-
-BOOL WINAPI FakeGetDiskFreeSpaceW(LPCWSTR path, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector,
-                                  LPDWORD freeClusters, LPDWORD totalClusters)
-{
-    return PathCall(OsFn::GetDiskFreeSpaceW, FALSE, Hooks().GetDiskFreeSpaceW, Real().GetDiskFreeSpaceW, path,
-                    sectorsPerCluster, bytesPerSector, freeClusters, totalClusters);
-}
-
-BOOL WINAPI FakeGetDiskFreeSpaceExW(LPCWSTR path, PULARGE_INTEGER available, PULARGE_INTEGER total,
-                                    PULARGE_INTEGER free)
-{
-    return PathCall(OsFn::GetDiskFreeSpaceExW, FALSE, Hooks().GetDiskFreeSpaceExW, Real().GetDiskFreeSpaceExW, path,
-                    available, total, free);
-}
-
-BOOL WINAPI FakeMoveFileW(LPCWSTR from, LPCWSTR to)
-{
-    OsCallRecord record = Record(OsFn::MoveFileW, from);
-    record.path2 = to ? to : L"";
-    return Logged(record, FALSE, Hooks().MoveFileW, Real().MoveFileW, from, to);
-}
-
-// Puts a listing handle in the ledger when the call succeeded; returns it.
-HANDLE TrackListing(OsCallRecord& record, HANDLE handle, bool scripted)
-{
-    record.ok = handle != INVALID_HANDLE_VALUE;
-    if (record.ok)
-        S().AddHandle(handle, {record.path, 0, scripted});
-    S().Log(record);
-    return handle;
-}
-
-HANDLE WINAPI FakeFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
-{
-    OsCallRecord record = Record(OsFn::FindFirstFileW, pattern);
-    HANDLE handle = Run(OsFn::FindFirstFileW, record, INVALID_HANDLE_VALUE, Hooks().FindFirstFileW,
-                        Real().FindFirstFileW, pattern, data);
-    return TrackListing(record, handle, false);
-}
-
-BOOL WINAPI FakeFindNextFileW(HANDLE handle, LPWIN32_FIND_DATAW data)
-{
-    return HandleCall(OsFn::FindNextFileW, Hooks().FindNextFileW, Real().FindNextFileW, handle, 0, data);
-}
-
-// Fills `data` with the next record of a scripted listing; returns false,
-// with ERROR_HANDLE_EOF, after the last.
-bool NextScriptedStream(HANDLE listing, LPVOID data)
-{
-    FakeOs::State& s = S();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    size_t& next = s.streamListings[listing];
-    if (next >= s.streams.size()) {
-        SetLastError(ERROR_HANDLE_EOF);
-        return false;
-    }
-    const FakeStream& stream = s.streams[next++];
+    if (index >= S().streams.size())
+        return SetLastError(ERROR_HANDLE_EOF), FALSE;
     auto* record = static_cast<WIN32_FIND_STREAM_DATA*>(data);
     ZeroMemory(record, sizeof(*record));
-    record->StreamSize.QuadPart = static_cast<LONGLONG>(stream.contents.size());
-    wcsncpy_s(record->cStreamName, stream.record.c_str(), _TRUNCATE);
-    return true;
+    record->StreamSize.QuadPart = static_cast<LONGLONG>(S().streams[index].contents.size());
+    wcsncpy_s(record->cStreamName, S().streams[index].record.c_str(), _TRUNCATE);
+    return TRUE;
 }
 
-HANDLE WINAPI FakeFindFirstStreamW(LPCWSTR path, STREAM_INFO_LEVELS level, LPVOID data, DWORD flags)
+HANDLE FirstStream(LPCWSTR p, STREAM_INFO_LEVELS l, LPVOID d, DWORD f)
 {
-    OsCallRecord record = Record(OsFn::FindFirstStreamW, path);
-    auto fallback = [](LPCWSTR p, STREAM_INFO_LEVELS l, LPVOID d, DWORD f) -> HANDLE {
-        if (!S().streamsScripted)
-            return Real().FindFirstStreamW(p, l, d, f);
-        HANDLE listing;
-        {
-            std::lock_guard<std::mutex> lock(S().mutex);
-            listing = reinterpret_cast<HANDLE>(S().nextListing += 16);
-        }
-        if (NextScriptedStream(listing, d))
-            return listing;
-        std::lock_guard<std::mutex> lock(S().mutex);
-        S().streamListings.erase(listing);
+    if (!S().streamsScripted)
+        return Real().FindFirstStreamW(p, l, d, f);
+    if (!FillStream(0, d))
         return INVALID_HANDLE_VALUE;
-    };
-    HANDLE handle = Run(OsFn::FindFirstStreamW, record, INVALID_HANDLE_VALUE, NoHook(), fallback, path, level, data,
-                        flags);
-    return TrackListing(record, handle, S().streamsScripted);
+    return Locked(S(), [] { return reinterpret_cast<HANDLE>(S().nextListing += 16); });
 }
 
-BOOL WINAPI FakeFindNextStreamW(HANDLE handle, LPVOID data)
+BOOL NextStream(HANDLE h, LPVOID d)
 {
-    auto fallback = [](HANDLE h, LPVOID d) -> BOOL {
-        return S().streamsScripted ? NextScriptedStream(h, d) : Real().FindNextStreamW(h, d);
-    };
-    return HandleCall(OsFn::FindNextStreamW, NoHook(), fallback, handle, 0, data);
+    if (!S().streamsScripted)
+        return Real().FindNextStreamW(h, d);
+    return FillStream(Locked(S(), [&] { return S().handles[h].nextStream++; }), d);
 }
 
-BOOL WINAPI FakeFindClose(HANDLE handle)
+BOOL CloseFile(HANDLE h)
 {
-    OsCallRecord record = Record(OsFn::FindClose, S().Handle(handle).path.c_str());
-    std::optional<HandleRecord> listing = S().RemoveHandle(handle, "FindClose");
-    BOOL ok = (listing && listing->streamListing) ? TRUE : Real().FindClose(handle);
-    LogRelease(record, ok);
-    return ok;
+    Forget(S().handles, h, "CloseHandle");
+    return Real().CloseHandle(h);
 }
 
-NTSTATUS WINAPI FakeBCryptGenRandom(BCRYPT_ALG_HANDLE algorithm, PUCHAR buffer, ULONG count, ULONG flags)
+BOOL CloseListing(HANDLE h)
 {
-    auto fallback = [](BCRYPT_ALG_HANDLE a, PUCHAR b, ULONG n, ULONG f) -> NTSTATUS {
-        ULONG taken = 0;
-        {
-            std::lock_guard<std::mutex> lock(S().mutex);
-            for (auto& queue = S().randomBytes; taken < n && !queue.empty(); ++taken) {
-                b[taken] = queue.front();
-                queue.pop_front();
-            }
+    return Forget(S().handles, h, "FindClose").streamListing ? TRUE : Real().FindClose(h);
+}
+
+// Hands out the scripted random bytes first, then real ones; returns the status.
+NTSTATUS TakeRandom(BCRYPT_ALG_HANDLE a, PUCHAR b, ULONG n, ULONG f)
+{
+    ULONG taken = Locked(S(), [&] {
+        ULONG count = 0;
+        for (auto& queue = S().randomBytes; count < n && !queue.empty(); queue.pop_front())
+            b[count++] = queue.front();
+        return count;
+    });
+    return taken == n ? 0 : Real().BCryptGenRandom(a, b + taken, n - taken, f);
+}
+
+const wchar_t* Text(const wchar_t* text) { return text ? text : L""; }
+
+// Returns what the function returns when it fails.
+template <OsFn F, typename R> R Failure()
+{
+    if constexpr (std::is_same_v<R, HANDLE> && F != OsFn::AlignedAlloc)
+        return INVALID_HANDLE_VALUE;
+    else if constexpr (std::is_same_v<R, DWORD>)
+        return INVALID_FILE_ATTRIBUTES;
+    else if constexpr (std::is_same_v<R, NTSTATUS>)
+        return static_cast<NTSTATUS>(0xC0000001L);
+    else if constexpr (std::is_same_v<R, HINSTANCE>)
+        return reinterpret_cast<HINSTANCE>(SE_ERR_NOASSOC);
+    else
+        return R{};
+}
+
+// Returns the log record of a call about to run, holding the arguments tests look at.
+template <OsFn F, typename Args> OsCallRecord Describe([[maybe_unused]] const Args& a)
+{
+    OsCallRecord r{};
+    r.fn = F;
+    using First = std::decay_t<std::tuple_element_t<0, Args>>;
+    if constexpr (std::is_same_v<First, LPCWSTR>)
+        r.path = Text(std::get<0>(a));
+    else if constexpr (std::is_same_v<First, HANDLE> && F != OsFn::BCryptGenRandom)
+        r.path = HandleOf(std::get<0>(a)).path;
+    if constexpr (F == OsFn::CreateFileW)
+        r.number = std::get<5>(a), r.access = std::get<1>(a);
+    if constexpr (F == OsFn::ReadFile || F == OsFn::WriteFile || F == OsFn::BCryptGenRandom)
+        r.number = std::get<2>(a);
+    if constexpr (F == OsFn::SetFilePointerEx)
+        r.number = std::get<1>(a).QuadPart;
+    if constexpr (F == OsFn::DeviceIoControl)
+        r.number = std::get<1>(a);
+    if constexpr (F == OsFn::MoveFileW)
+        r.path2 = Text(std::get<1>(a));
+    if constexpr (F == OsFn::AlignedAlloc)
+        r.number = static_cast<int64_t>(std::get<0>(a));
+    if constexpr (F == OsFn::MessageBoxW)
+        r.path = Text(std::get<1>(a)), r.path2 = Text(std::get<2>(a)), r.number = std::get<3>(a);
+    if constexpr (F == OsFn::SHBrowseForFolderW)
+        r.path = Text(std::get<0>(a) ? std::get<0>(a)->lpszTitle : nullptr);
+    if constexpr (F == OsFn::ShellExecuteW)
+        r.path = Text(std::get<2>(a)), r.path2 = Text(std::get<1>(a)), r.number = std::get<5>(a);
+    return r;
+}
+
+// The functions whose fake does more than count and log; nullptr: the real function.
+template <OsFn F> constexpr auto kScripted = nullptr;
+template <> constexpr auto kScripted<OsFn::CreateFileW> = &OpenFile;
+template <> constexpr auto kScripted<OsFn::CloseHandle> = &CloseFile;
+template <> constexpr auto kScripted<OsFn::ReadFile> = &ReadSome;
+template <> constexpr auto kScripted<OsFn::WriteFile> = &WriteSome;
+template <> constexpr auto kScripted<OsFn::FindFirstStreamW> = &FirstStream;
+template <> constexpr auto kScripted<OsFn::FindNextStreamW> = &NextStream;
+template <> constexpr auto kScripted<OsFn::FindClose> = &CloseListing;
+template <> constexpr auto kScripted<OsFn::BCryptGenRandom> = &TakeRandom;
+
+// Runs the test's hook into `result` when it has set one; returns whether it did.
+template <auto Hook, typename R, typename... A> bool RunHook([[maybe_unused]] R& result, [[maybe_unused]] A... a)
+{
+    if constexpr (!std::is_same_v<decltype(Hook), std::nullptr_t>) {
+        if (const auto& hook = S().owner->hooks.*Hook)
+            return result = hook(a...), true;
+    }
+    return false;
+}
+
+template <OsFn F, typename P> struct Wrap;
+template <OsFn F, typename R, typename... A> struct Wrap<F, R (*)(A...)> {
+    // Counts the call, fails it when a rule says so, else runs the hook, the scripted behaviour or
+    // the real function; then books handles and blocks in the ledger and logs the call. Returns its result.
+    template <auto RealFn, auto Hook> static R Call(A... a)
+    {
+        auto args = std::tie(a...);
+        OsCallRecord record = Describe<F>(args);
+        R result = Failure<F, R>();
+        bool hooked = false;
+        if (std::optional<DWORD> error = Begin(F))
+            record.injected = true, SetLastError(*error);
+        else if ((hooked = RunHook<Hook>(result, a...)))
+            ;
+        else if constexpr (std::is_same_v<decltype(kScripted<F>), const std::nullptr_t>)
+            result = (Real().*RealFn)(a...);
+        else
+            result = kScripted<F>(a...);
+        LastErrorKeeper keep;
+        if constexpr (std::is_same_v<R, NTSTATUS>)
+            record.ok = result == 0;
+        else if constexpr (std::is_same_v<R, HINSTANCE>)
+            record.ok = reinterpret_cast<INT_PTR>(result) > 32;
+        else
+            record.ok = result != Failure<F, R>();
+        Book(record, hooked, result, args);
+        Log(record);
+        return result;
+    }
+
+    // Enters what a successful call opened or allocated in the ledger, and what it returned in the record.
+    template <typename Args> static void Book(OsCallRecord& record, [[maybe_unused]] bool hooked, [[maybe_unused]] R result,
+                                                    [[maybe_unused]] const Args& a)
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        if constexpr (F == OsFn::CreateFileW || F == OsFn::FindFirstFileW || F == OsFn::FindFirstStreamW) {
+            if (record.ok)
+                S().handles[result] = {record.path, 0, F == OsFn::FindFirstStreamW && S().streamsScripted && !hooked};
         }
-        return taken == n ? 0 : Real().BCryptGenRandom(a, b + taken, n - taken, f);
-    };
-    NTSTATUS failure = static_cast<NTSTATUS>(0xC0000001L);
-    OsCallRecord record = Record(OsFn::BCryptGenRandom, nullptr, count);
-    NTSTATUS status = Run(OsFn::BCryptGenRandom, record, failure, Hooks().BCryptGenRandom, fallback, algorithm,
-                          buffer, count, flags);
-    record.ok = status == 0;
-    S().Log(record);
-    return status;
-}
-
-// Enters a block in the ledger of allocations; `hooked` marks one a test's hook made.
-void AddAllocation(void* block, size_t size, bool hooked = false)
-{
-    std::lock_guard<std::mutex> lock(S().mutex);
-    S().allocations[block] = size;
-    if (hooked)
-        S().hookedPidls.insert(block);
-}
-
-void* __cdecl FakeAlignedAlloc(size_t size, size_t alignment)
-{
-    void* block = Logged(Record(OsFn::AlignedAlloc, nullptr, static_cast<int64_t>(size)), static_cast<void*>(nullptr),
-                         Hooks().AlignedAlloc, Real().AlignedAlloc, size, alignment);
-    if (block)
-        AddAllocation(block, size);
-    return block;
-}
-
-void __cdecl FakeAlignedFree(void* block)
-{
-    if (block) {
-        std::lock_guard<std::mutex> lock(S().mutex);
-        if (S().allocations.erase(block) == 0)
-            S().problems.push_back("AlignedFree of a block that is not allocated");
+        if constexpr (F == OsFn::CreateFileW) {
+            if (record.ok)
+                S().handles[result].flags = std::get<5>(a);
+        }
+        if constexpr (F == OsFn::ReadFile || F == OsFn::WriteFile)
+            record.done = (record.ok && std::get<3>(a)) ? *std::get<3>(a) : 0;
+        if constexpr (F == OsFn::AlignedAlloc || F == OsFn::SHBrowseForFolderW) {
+            if (result)
+                S().allocations[result] = hooked && F == OsFn::SHBrowseForFolderW;
+        }
+        if constexpr (F == OsFn::SHGetPathFromIDListW) {
+            if (record.ok && std::get<1>(a))
+                record.path = std::get<1>(a);
+        }
     }
-    Real().AlignedFree(block);
-    LogRelease(Record(OsFn::AlignedFree), true);
-}
-
-int WINAPI FakeMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
-{
-    OsCallRecord record = Record(OsFn::MessageBoxW, text, style);
-    record.path2 = caption ? caption : L"";
-    return Logged(record, 0, Hooks().MessageBoxW, Real().MessageBoxW, owner, text, caption, style);
-}
-
-PIDLIST_ABSOLUTE WINAPI FakeSHBrowseForFolderW(LPBROWSEINFOW info)
-{
-    bool hooked = static_cast<bool>(Hooks().SHBrowseForFolderW);
-    PIDLIST_ABSOLUTE item = Logged(Record(OsFn::SHBrowseForFolderW, info ? info->lpszTitle : nullptr),
-                                   static_cast<PIDLIST_ABSOLUTE>(nullptr), Hooks().SHBrowseForFolderW,
-                                   Real().SHBrowseForFolderW, info);
-    if (item)
-        AddAllocation(item, 0, hooked);
-    return item;
-}
-
-BOOL WINAPI FakeSHGetPathFromIDListW(PCIDLIST_ABSOLUTE item, LPWSTR path)
-{
-    OsCallRecord record = Record(OsFn::SHGetPathFromIDListW);
-    BOOL ok = Run(OsFn::SHGetPathFromIDListW, record, FALSE, Hooks().SHGetPathFromIDListW,
-                  Real().SHGetPathFromIDListW, item, path);
-    record.ok = ok;
-    if (ok && path)
-        record.path = path;
-    S().Log(record);
-    return ok;
-}
-
-// A block that a hooked folder browser handed out belongs to the test, so it is
-// only taken off the ledger here, never given to the real allocator.
-void WINAPI FakeCoTaskMemFree(LPVOID block)
-{
-    bool hooked = false;
-    if (block) {
-        std::lock_guard<std::mutex> lock(S().mutex);
-        S().allocations.erase(block);
-        hooked = S().hookedPidls.erase(block) != 0;
-    }
-    if (!hooked)
-        Real().CoTaskMemFree(block);
-    LogRelease(Record(OsFn::CoTaskMemFree), true);
-}
-
-HINSTANCE WINAPI FakeShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory,
-                                   INT show)
-{
-    OsCallRecord record = Record(OsFn::ShellExecuteW, file, show);
-    record.path2 = verb ? verb : L"";
-    HINSTANCE result = Run(OsFn::ShellExecuteW, record, reinterpret_cast<HINSTANCE>(SE_ERR_NOASSOC),
-                           Hooks().ShellExecuteW, Real().ShellExecuteW, owner, verb, file, parameters, directory, show);
-    record.ok = reinterpret_cast<INT_PTR>(result) > 32;
-    S().Log(record);
-    return result;
-}
-
-bool FakeStartThread(std::function<void()> body, std::thread* thread)
-{
-    return Logged(Record(OsFn::StartThread), false, Hooks().StartThread, Real().StartThread, std::move(body), thread);
-}
-
-const OsCalls fakeCalls = {
-    FakeCreateFileW, FakeCloseHandle, FakeReadFile, FakeWriteFile, FakeFlushFileBuffers, FakeGetFileSizeEx,
-    FakeSetFilePointerEx, FakeSetEndOfFile, FakeGetFileInformationByHandle, FakeDeviceIoControl,
-    FakeGetFileAttributesW, FakeSetFileAttributesW, FakeDeleteFileW, FakeMoveFileW, FakeRemoveDirectoryW,
-    FakeFindFirstFileW, FakeFindNextFileW, FakeFindFirstStreamW, FakeFindNextStreamW, FakeFindClose,
-    FakeGetVolumePathNameW, FakeGetDiskFreeSpaceW, FakeGetDiskFreeSpaceExW, FakeBCryptGenRandom,
-    FakeAlignedAlloc, FakeAlignedFree, FakeMessageBoxW, FakeSHBrowseForFolderW, FakeSHGetPathFromIDListW,
-    FakeCoTaskMemFree, FakeShellExecuteW, FakeStartThread,
 };
+
+// The release functions that return nothing. A block that a hooked folder browser handed out
+// belongs to the test, so it never reaches the real CoTaskMemFree.
+template <OsFn F, typename... A> struct Wrap<F, void (*)(A...)> {
+    template <auto RealFn, auto> static void Call(void* block)
+    {
+        if (!Forget(S().allocations, block, F == OsFn::AlignedFree && block ? "AlignedFree" : nullptr))
+            (Real().*RealFn)(block);
+        Begin(F);
+        OsCallRecord record{};
+        record.fn = F;
+        record.ok = true;
+        Log(record);
+    }
+};
+
+#define TARNWICK_HOOKED(name) &Wrap<OsFn::name, decltype(OsCalls::name)>::Call<&OsCalls::name, &OsHooks::name>,
+#define TARNWICK_UNHOOKED(name) &Wrap<OsFn::name, decltype(OsCalls::name)>::Call<&OsCalls::name, nullptr>,
+const OsCalls fakeCalls = {TARNWICK_OS_FNS(TARNWICK_HOOKED, TARNWICK_UNHOOKED)};
 
 }  // namespace
 
-const char* OsFnName(OsFn fn)
-{
-    return kFnNames[static_cast<int>(fn)];
-}
+const char* OsFnName(OsFn fn) { return kFnNames[static_cast<int>(fn)]; }
 
 bool IsReleaseFn(OsFn fn)
 {
@@ -607,57 +388,24 @@ FakeOs::~FakeOs()
     delete state_;
 }
 
-void FakeOs::FailNthCall(OsFn fn, int n, DWORD error)
-{
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->rules.push_back({fn, false, false, n, error});
-}
-
-void FakeOs::FailEveryCall(OsFn fn, DWORD error)
-{
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->rules.push_back({fn, false, true, 0, error});
-}
-
-void FakeOs::FailNthCallOfAny(int n, DWORD error)
-{
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->rules.push_back({OsFn::Count, true, false, n, error});
-}
-
-bool FakeOs::InjectionFired() const
-{
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    return state_->fired;
-}
-
-void FakeOs::ShortenNthRead(int n, DWORD bytes)
-{
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->shortReads[n] = bytes;
-}
-
-void FakeOs::ShortenNthWrite(int n, DWORD bytes)
-{
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->shortWrites[n] = bytes;
-}
-
-void FakeOs::EmulateUnbufferedReads(DWORD sectorSize)
-{
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->unbufferedSector = sectorSize;
-}
+void FakeOs::FailNthCall(OsFn fn, int n, DWORD error) { Locked(*state_, [&] { state_->rules.push_back({fn, n, error}); }); }
+void FakeOs::FailEveryCall(OsFn fn, DWORD error) { Locked(*state_, [&] { state_->rules.push_back({fn, 0, error}); }); }
+void FakeOs::FailNthCallOfAny(int n, DWORD error) { Locked(*state_, [&] { state_->rules.push_back({OsFn::Count, n, error}); }); }
+bool FakeOs::InjectionFired() const { return Locked(*state_, [&] { return state_->fired; }); }
+void FakeOs::ShortenNthRead(int n, DWORD bytes) { Locked(*state_, [&] { state_->shortReads[n] = bytes; }); }
+void FakeOs::ShortenNthWrite(int n, DWORD bytes) { Locked(*state_, [&] { state_->shortWrites[n] = bytes; }); }
+void FakeOs::EmulateUnbufferedReads(DWORD sectorSize) { Locked(*state_, [&] { state_->unbufferedSector = sectorSize; }); }
 
 void FakeOs::ScriptStreams(std::vector<FakeStream> streams)
 {
     auto files = std::make_unique<TempFolder>();
     for (size_t i = 0; i < streams.size(); ++i)
         files->File(std::to_wstring(i), streams[i].contents);
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->streamFiles = std::move(files);
-    state_->streams = std::move(streams);
-    state_->streamsScripted = true;
+    Locked(*state_, [&] {
+        state_->streamFiles = std::move(files);
+        state_->streams = std::move(streams);
+        state_->streamsScripted = true;
+    });
 }
 
 std::vector<uint8_t> FakeOs::StreamContents(const std::wstring& name) const
@@ -668,27 +416,14 @@ std::vector<uint8_t> FakeOs::StreamContents(const std::wstring& name) const
 
 void FakeOs::ScriptRandom(std::vector<uint8_t> bytes)
 {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->randomBytes.insert(state_->randomBytes.end(), bytes.begin(), bytes.end());
+    Locked(*state_, [&] { state_->randomBytes.insert(state_->randomBytes.end(), bytes.begin(), bytes.end()); });
 }
 
-int FakeOs::Calls(OsFn fn) const
-{
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    return state_->calls[static_cast<int>(fn)];
-}
-
-int FakeOs::InjectableCalls() const
-{
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    return state_->injectableCalls;
-}
-
-std::vector<OsCallRecord> FakeOs::CallLog() const
-{
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    return state_->log;
-}
+int FakeOs::Calls(OsFn fn) const { return Locked(*state_, [&] { return state_->calls[static_cast<int>(fn)]; }); }
+int FakeOs::InjectableCalls() const { return Locked(*state_, [&] { return state_->injectableCalls; }); }
+std::vector<OsCallRecord> FakeOs::CallLog() const { return Locked(*state_, [&] { return state_->log; }); }
+int FakeOs::OpenHandleCount() const { return Locked(*state_, [&] { return static_cast<int>(state_->handles.size()); }); }
+int FakeOs::LiveAllocationCount() const { return Locked(*state_, [&] { return static_cast<int>(state_->allocations.size()); }); }
 
 std::vector<OsCallRecord> FakeOs::CallsOf(OsFn fn) const
 {
@@ -708,30 +443,14 @@ std::set<std::wstring> FakeOs::WrittenPaths() const
     return paths;
 }
 
-int FakeOs::OpenHandleCount() const
-{
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    return static_cast<int>(state_->handles.size());
-}
-
-int FakeOs::LiveAllocationCount() const
-{
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    return static_cast<int>(state_->allocations.size());
-}
-
 std::string FakeOs::LedgerProblems() const
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
     std::ostringstream text;
     for (const std::string& problem : state_->problems)
         text << problem << "; ";
-    for (const auto& [handle, record] : state_->handles) {
-        text << "handle still open: ";
-        for (wchar_t c : record.path)
-            text << (c < 128 ? static_cast<char>(c) : '?');
-        text << "; ";
-    }
+    for (const auto& entry : state_->handles)
+        text << "handle still open: " << std::string(entry.second.path.begin(), entry.second.path.end()) << "; ";
     if (!state_->allocations.empty())
         text << state_->allocations.size() << " allocation(s) not released; ";
     return text.str();

@@ -14,18 +14,21 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
-enum class OsFn {
-    CreateFileW, CloseHandle, ReadFile, WriteFile, FlushFileBuffers, GetFileSizeEx,
-    SetFilePointerEx, SetEndOfFile, GetFileInformationByHandle, DeviceIoControl,
-    GetFileAttributesW, SetFileAttributesW, DeleteFileW, MoveFileW, RemoveDirectoryW,
-    FindFirstFileW, FindNextFileW, FindFirstStreamW, FindNextStreamW, FindClose,
-    GetVolumePathNameW, GetDiskFreeSpaceW, GetDiskFreeSpaceExW, BCryptGenRandom,
-    AlignedAlloc, AlignedFree, MessageBoxW, SHBrowseForFolderW, SHGetPathFromIDListW,
-    CoTaskMemFree, ShellExecuteW, StartThread,
-    Count
-};
+// Every entry of the seam, in table order: H one a test may replace through OsHooks, N one it may not.
+#define TARNWICK_OS_FNS(H, N)                                                                              \
+    H(CreateFileW) N(CloseHandle) H(ReadFile) H(WriteFile) H(FlushFileBuffers) H(GetFileSizeEx)            \
+    H(SetFilePointerEx) H(SetEndOfFile) H(GetFileInformationByHandle) H(DeviceIoControl)                  \
+    H(GetFileAttributesW) H(SetFileAttributesW) H(DeleteFileW) H(MoveFileW) H(RemoveDirectoryW)           \
+    H(FindFirstFileW) H(FindNextFileW) H(FindFirstStreamW) H(FindNextStreamW) N(FindClose)                \
+    H(GetVolumePathNameW) H(GetDiskFreeSpaceW) H(GetDiskFreeSpaceExW) H(BCryptGenRandom) H(AlignedAlloc)  \
+    N(AlignedFree) H(MessageBoxW) H(SHBrowseForFolderW) H(SHGetPathFromIDListW) N(CoTaskMemFree)          \
+    H(ShellExecuteW) H(StartThread)
+
+#define TARNWICK_OS_FN_ENUM(name) name,
+enum class OsFn { TARNWICK_OS_FNS(TARNWICK_OS_FN_ENUM, TARNWICK_OS_FN_ENUM) Count };
 
 // Returns the function's Win32 name, for messages.
 const char* OsFnName(OsFn fn);
@@ -59,33 +62,11 @@ struct FakeStream {
 
 // Replacement behaviour for one function, called instead of the real one but
 // still counted, logged and subject to injection. Leave empty for the real one.
+template <typename FnPointer> using OsHook = std::function<std::remove_pointer_t<FnPointer>>;
+#define TARNWICK_OS_HOOK(name) OsHook<decltype(OsCalls::name)> name;
+#define TARNWICK_OS_NO_HOOK(name)
 struct OsHooks {
-    std::function<HANDLE(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)> CreateFileW;
-    std::function<BOOL(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED)> ReadFile;
-    std::function<BOOL(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)> WriteFile;
-    std::function<BOOL(HANDLE)> FlushFileBuffers;
-    std::function<BOOL(HANDLE, PLARGE_INTEGER)> GetFileSizeEx;
-    std::function<BOOL(HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD)> SetFilePointerEx;
-    std::function<BOOL(HANDLE)> SetEndOfFile;
-    std::function<BOOL(HANDLE, LPBY_HANDLE_FILE_INFORMATION)> GetFileInformationByHandle;
-    std::function<BOOL(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED)> DeviceIoControl;
-    std::function<DWORD(LPCWSTR)> GetFileAttributesW;
-    std::function<BOOL(LPCWSTR, DWORD)> SetFileAttributesW;
-    std::function<BOOL(LPCWSTR)> DeleteFileW;
-    std::function<BOOL(LPCWSTR, LPCWSTR)> MoveFileW;
-    std::function<BOOL(LPCWSTR)> RemoveDirectoryW;
-    std::function<HANDLE(LPCWSTR, LPWIN32_FIND_DATAW)> FindFirstFileW;
-    std::function<BOOL(HANDLE, LPWIN32_FIND_DATAW)> FindNextFileW;
-    std::function<BOOL(LPCWSTR, LPWSTR, DWORD)> GetVolumePathNameW;
-    std::function<BOOL(LPCWSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD)> GetDiskFreeSpaceW;
-    std::function<BOOL(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER)> GetDiskFreeSpaceExW;
-    std::function<NTSTATUS(BCRYPT_ALG_HANDLE, PUCHAR, ULONG, ULONG)> BCryptGenRandom;
-    std::function<void*(size_t, size_t)> AlignedAlloc;
-    std::function<int(HWND, LPCWSTR, LPCWSTR, UINT)> MessageBoxW;
-    std::function<PIDLIST_ABSOLUTE(LPBROWSEINFOW)> SHBrowseForFolderW;
-    std::function<BOOL(PCIDLIST_ABSOLUTE, LPWSTR)> SHGetPathFromIDListW;
-    std::function<HINSTANCE(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT)> ShellExecuteW;
-    std::function<bool(std::function<void()>, std::thread*)> StartThread;
+    TARNWICK_OS_FNS(TARNWICK_OS_HOOK, TARNWICK_OS_NO_HOOK)
 };
 
 class FakeOs {
@@ -139,9 +120,7 @@ public:
     int OpenHandleCount() const;
     int LiveAllocationCount() const;
 
-    // Used by the wrappers; not for tests.
-    struct State;
-    State& state() { return *state_; }
+    struct State;  // the wrappers' bookkeeping
 
 private:
     State* state_;

@@ -6,23 +6,29 @@
 
 namespace {
 
+// Returns the names in the folder at `path` (no "." or ".."), sorted.
+std::vector<std::wstring> NamesIn(const std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    for (bool more = listing != INVALID_HANDLE_VALUE; more; more = FindNextFileW(listing, &entry))
+        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0)
+            names.push_back(entry.cFileName);
+    if (listing != INVALID_HANDLE_VALUE)
+        FindClose(listing);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // Removes `path` and everything below it, read-only files included.
 void RemoveTree(const std::wstring& path)
 {
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (listing != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = entry.cFileName, child = path + L"\\" + name;
-            if (name == L"." || name == L"..")
-                continue;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(listing, &entry));
-        FindClose(listing);
+    for (const std::wstring& name : NamesIn(path)) {
+        std::wstring child = path + L"\\" + name;
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!DeleteFileW(child.c_str()))
+            RemoveTree(child);
     }
     RemoveDirectoryW(path.c_str());
 }
@@ -63,33 +69,18 @@ std::wstring TempFolder::Folder(const std::wstring& relative) const
 
 std::wstring TempFolder::File(const std::wstring& relative, const std::vector<uint8_t>& bytes) const
 {
-    size_t slash = relative.rfind(L'\\');
-    if (slash != std::wstring::npos)
-        Folder(relative.substr(0, slash));
-    std::wstring path = *this / relative;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (relative.rfind(L'\\') != std::wstring::npos)
+        Folder(relative.substr(0, relative.rfind(L'\\')));
+    HANDLE file = CreateFileW((*this / relative).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
-    if (!bytes.empty())
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);
-    return path;
+    return *this / relative;
 }
 
 std::vector<std::wstring> TempFolder::Names(const std::wstring& relative) const
 {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW(((relative.empty() ? path_ : *this / relative) + L"\\*").c_str(), &entry);
-    if (listing == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..")
-            names.push_back(name);
-    } while (FindNextFileW(listing, &entry));
-    FindClose(listing);
-    std::sort(names.begin(), names.end());
-    return names;
+    return NamesIn(relative.empty() ? path_ : *this / relative);
 }
 
 std::vector<uint8_t> ReadAll(const std::wstring& path)
@@ -97,17 +88,12 @@ std::vector<uint8_t> ReadAll(const std::wstring& path)
     std::vector<uint8_t> bytes;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    LARGE_INTEGER size = {};
+    uint8_t chunk[65536];
     DWORD read = 0;
-    if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
-        bytes.resize(static_cast<size_t>(size.QuadPart));
-        if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
-            read = 0;
-    }
-    bytes.resize(read);
-    CloseHandle(file);
+    while (file != INVALID_HANDLE_VALUE && ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0)
+        bytes.insert(bytes.end(), chunk, chunk + read);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
     return bytes;
 }
 
