@@ -14,12 +14,6 @@ intptr_t RecordLog(const wchar_t* text, void* context)
     return 0;
 }
 
-PassSpec Fixed(uint8_t value) { return PassSpec{PassKind::FixedByte, value, {}}; }
-
-PassSpec Pattern(std::vector<uint8_t> bytes) { return PassSpec{PassKind::Pattern, 0, std::move(bytes)}; }
-
-PassSpec RandomPass() { return PassSpec{PassKind::Random, 0, {}}; }
-
 std::vector<uint8_t> ExpectedBytes(const PassList& passes, size_t size, EraseRng rng)
 {
     std::vector<uint8_t> bytes(passes.size() * size);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Records every text and percent the engine reports, as "text" and "%NN";
@@ -21,9 +22,9 @@ struct SinkRecord {
 intptr_t RecordProgress(int32_t percent, void* context);
 intptr_t RecordLog(const wchar_t* text, void* context);
 
-PassSpec Fixed(uint8_t value);
-PassSpec Pattern(std::vector<uint8_t> bytes);
-PassSpec RandomPass();
+inline PassSpec Fixed(uint8_t value) { return PassSpec{PassKind::FixedByte, value, {}}; }
+inline PassSpec Pattern(std::vector<uint8_t> bytes) { return PassSpec{PassKind::Pattern, 0, std::move(bytes)}; }
+inline PassSpec RandomPass() { return PassSpec{PassKind::Random, 0, {}}; }
 
 // Returns the bytes `passes` write over `size` bytes, pass after pass, when the file's stream is `rng`.
 std::vector<uint8_t> ExpectedBytes(const PassList& passes, size_t size, EraseRng rng);
