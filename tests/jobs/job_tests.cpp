@@ -4,6 +4,7 @@
 #include "tests/support/temp_folder.h"
 
 #include <winioctl.h>
+#include <tuple>
 
 namespace {
 
@@ -14,7 +15,8 @@ EraseResult scriptedResult = EraseResult::Success;
 EraseResult ScriptedMethod(const wchar_t* path, ProgressFn, LogFn log, void* context, const StopFlag* stop, bool)
 {
     log(L"Working.", context);
-    return stop->load() ? EraseResult::Canceled : scriptedResult == EraseResult::Success && !DeleteFileW(path) ? EraseResult::DeleteFailed : scriptedResult;
+    if (stop->load()) return EraseResult::Canceled;
+    return scriptedResult == EraseResult::Success && !DeleteFileW(path) ? EraseResult::DeleteFailed : scriptedResult;
 }
 
 // Three real files, the second held open by another program or stopped in: the
@@ -29,19 +31,16 @@ TEST(FileEraseJob, AFailedOrStoppedItemEndsTheJobAndKeepsTheFolders)
         std::vector<EraseItem> items;
         for (uint8_t i = 0; i < 3; ++i) items.push_back({i, temp.File(L"f" + std::to_wstring(i), Ramp(5000, i))});
         const std::vector<std::wstring> folders = {temp.Folder(L"D"), temp.Folder(L"D\\sub")};
-        HANDLE lock = c.lock ? CreateFileW(items[1].path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) : nullptr;
-        stopRequested.store(0);
+        HANDLE lock = c.lock ? CreateFileW(items[1].path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) : 0;
         JobWindow window;
-        window.onReport = [&c](const WindowReport& r) { if (c.stop && r.message == WM_APP_STATUS && r.first == 1) stopRequested.store(1); };
+        window.onReport = [&c](const WindowReport& r) { c.stop && r.first == 1 ? stopRequested.store(1) : void(); };
         EXPECT_EQ(c.outcome, window.Run([&] { FileEraseJob(c.method, items, folders); }));
         if (lock) CloseHandle(lock);
-        EXPECT_EQ(L"Done", window.LastStatus(0));
-        EXPECT_EQ(c.second, window.LastStatus(1));
-        EXPECT_EQ(c.outcome ? L"" : L"Done", window.LastStatus(2));
-        EXPECT_EQ((c.outcome ? Texts{L"D", L"f1", L"f2"} : Texts{}), temp.Names());
-        if (c.outcome) { EXPECT_EQ(Ramp(5000, 2), ReadAll(items[2].path)); }
+        const Texts rows = {L"Done", c.second, c.outcome ? L"" : L"Done"}, left = {L"D", L"f1", L"f2"};
+        EXPECT_EQ(std::make_tuple(rows, c.outcome ? left : Texts{}, c.outcome ? Ramp(5000, 2) : std::vector<uint8_t>{}),
+                  std::make_tuple(Texts{window.LastStatus(0), window.LastStatus(1), window.LastStatus(2)}, temp.Names(),
+                                  ReadAll(items[2].path)));
     }
-    stopRequested.store(0);
 }
 
 // Empty nested folders go; one still holding a file stays, with its ancestors, under random names.
@@ -52,12 +51,8 @@ TEST(RemoveFolders, EmptyFoldersGoAndAHeldOneStaysUnderRandomNames)
     temp.File(L"K\\L\\M\\kept.bin", Ramp(300, 9));
     RemoveFolders({temp / L"A", temp / L"K\\L", temp / L"A\\B", temp / L"K", temp / L"K\\L\\M"});
     std::wstring folder;
-    for (int depth = 0; depth < 3; ++depth) {
-        const Texts names = temp.Names(folder);
-        ASSERT_EQ(1u, names.size()) << depth;
-        EXPECT_TRUE(IsScrambledName(names[0])) << depth;
-        folder += (depth ? L"\\" : L"") + names[0];
-    }
+    for (Texts names = temp.Names(); names.size() == 1 && IsScrambledName(names[0]); names = temp.Names(folder))
+        folder += (folder.empty() ? L"" : L"\\") + names[0];
     EXPECT_EQ(Ramp(300, 9), ReadAll(temp / (folder + L"\\kept.bin")));
 }
 
@@ -65,7 +60,8 @@ TEST(RemoveFolders, EmptyFoldersGoAndAHeldOneStaysUnderRandomNames)
 // refuses is retried at nine tenths until it would fall to 64 MiB.
 TEST(FreeSpaceWipeJob, LengthShrinksByTenthsToTheFloorAndNoWipeFileIsLeft)
 {
-    const struct { uint64_t available; int64_t largest; EraseResult result; int32_t outcome; std::vector<int64_t> tried; const wchar_t* last; } cases[] = {
+    using Sizes = std::vector<int64_t>;
+    const struct { uint64_t available; int64_t largest; EraseResult result; int32_t outcome; Sizes tried; const wchar_t* last; } cases[] = {
         {128 << 20, INT64_MAX, EraseResult::Success, 2, {}, L"Not enough free space to wipe."},
         {1000000007 + (64 << 20), 900000006, EraseResult::Success, 0, {1000000007, 900000006}, L"Working."},
         {1000000007 + (64 << 20), INT64_MAX, EraseResult::WriteFailed, 2, {1000000007}, L"Working."},
@@ -73,42 +69,32 @@ TEST(FreeSpaceWipeJob, LengthShrinksByTenthsToTheFloorAndNoWipeFileIsLeft)
     for (const auto& c : cases) {
         TempFolder temp;
         FakeOs fake;
-        std::vector<int64_t> tried;  // the real file keeps its length of 0
-        fake.hooks.GetDiskFreeSpaceExW = [&c](LPCWSTR, PULARGE_INTEGER free, PULARGE_INTEGER, PULARGE_INTEGER) { free->QuadPart = c.available; return TRUE; };
-        fake.hooks.SetFilePointerEx = [&](HANDLE, LARGE_INTEGER to, PLARGE_INTEGER, DWORD) { tried.push_back(to.QuadPart); return TRUE; };
+        Sizes tried;  // the real file keeps its length of 0
+        fake.hooks.GetDiskFreeSpaceExW = [&c](LPCWSTR, PULARGE_INTEGER free, auto...) { return free->QuadPart = c.available, TRUE; };
+        fake.hooks.SetFilePointerEx = [&](HANDLE, LARGE_INTEGER to, auto...) { return tried.push_back(to.QuadPart), TRUE; };
         fake.hooks.SetEndOfFile = [&](HANDLE) { return tried.back() <= c.largest ? TRUE : (SetLastError(ERROR_DISK_FULL), FALSE); };
         scriptedResult = c.result;
         JobWindow window;
-        EXPECT_EQ(c.outcome, window.Run([&temp] { FreeSpaceWipeJob(temp.path(), ScriptedMethod); }));
-        EXPECT_EQ(c.tried, tried);
-        EXPECT_EQ(c.last, window.LastStatus(-1));
-        EXPECT_EQ(Texts{}, temp.Names());
+        const int32_t outcome = window.Run([&temp] { FreeSpaceWipeJob(temp.path(), ScriptedMethod); });
+        EXPECT_EQ(std::make_tuple(c.outcome, c.tried, std::wstring(c.last), Texts{}),
+                  std::make_tuple(outcome, tried, window.LastStatus(-1), temp.Names()));
         EXPECT_LEDGER_BALANCED(fake);
     }
-    scriptedResult = EraseResult::Success;
 }
 
 // Whatever the volume's device answers, its handle is closed right after the request.
 TEST(HasNoSeekPenalty, AsksTheVolumesDeviceAndAlwaysClosesIt)
 {
-    const struct { const wchar_t* volume; const wchar_t* device; BOOL answered, penalty, expected; } cases[] = {
-        {L"C:\\", L"\\\\.\\C:", TRUE, FALSE, TRUE}, {L"D:\\Mounts\\Data\\", L"\\\\.\\D:\\Mounts\\Data", TRUE, TRUE, FALSE},
-        {L"E:\\", L"\\\\.\\E:", FALSE, FALSE, FALSE}};
-    for (const auto& c : cases) {
+    for (const int answer : {0, 1, 2, 3}) {
+        const BOOL answered = answer & 1, penalty = answer >> 1;
         FakeOs fake;
-        std::wstring opened;
-        fake.hooks.GetVolumePathNameW = [&c](LPCWSTR, LPWSTR buffer, DWORD size) { return wcsncpy_s(buffer, size, c.volume, _TRUNCATE) == 0; };
-        fake.hooks.CreateFileW = [&opened](LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
-            opened = path;  // a real handle, so the real CloseHandle and the ledger see it
-            return RealOsCalls().CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        // A real handle, so that the real CloseHandle and the ledger see it.
+        fake.hooks.CreateFileW = [](auto...) { return RealOsCalls().CreateFileW(L"NUL", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr); };
+        fake.hooks.DeviceIoControl = [=](HANDLE, DWORD, LPVOID, DWORD, LPVOID out, auto...) {
+            return static_cast<DEVICE_SEEK_PENALTY_DESCRIPTOR*>(out)->IncursSeekPenalty = penalty, answered;
         };
-        fake.hooks.DeviceIoControl = [&c](HANDLE, DWORD, LPVOID, DWORD, LPVOID out, DWORD, LPDWORD, LPOVERLAPPED) {
-            static_cast<DEVICE_SEEK_PENALTY_DESCRIPTOR*>(out)->IncursSeekPenalty = c.penalty;  // unset: zeroed by the caller
-            return c.answered;
-        };
-        EXPECT_EQ(c.expected, HasNoSeekPenalty((c.volume + std::wstring(L"x")).c_str())) << c.volume;
-        EXPECT_EQ(c.device, opened);
-        EXPECT_EQ(1, fake.Calls(OsFn::CloseHandle));
+        EXPECT_EQ(answered && !penalty, HasNoSeekPenalty(L"C:\\")) << answer;
+        EXPECT_EQ(1, fake.Calls(OsFn::CloseHandle)) << answer;
         EXPECT_LEDGER_BALANCED(fake);
     }
 }
