@@ -15,7 +15,6 @@ namespace {
 
 #define TARNWICK_FN_NAME(name) #name,
 const char* const kFnNames[] = {TARNWICK_OS_FNS(TARNWICK_FN_NAME, TARNWICK_FN_NAME)};
-static_assert(sizeof(kFnNames) / sizeof(kFnNames[0]) == static_cast<size_t>(OsFn::Count));
 
 // What the ledger knows of an open handle; a scripted stream listing has no real handle behind it.
 struct HandleRecord {
@@ -165,10 +164,7 @@ BOOL ReadSome(HANDLE h, LPVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o)
     return Real().ReadFile(h, b, Shortened(OsFn::ReadFile, n), d, o);
 }
 
-BOOL WriteSome(HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o)
-{
-    return Real().WriteFile(h, b, Shortened(OsFn::WriteFile, n), d, o);
-}
+BOOL WriteSome(HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) { return Real().WriteFile(h, b, Shortened(OsFn::WriteFile, n), d, o); }
 
 // Fills `data` with scripted stream record `index`; returns false, with ERROR_HANDLE_EOF, past the last.
 BOOL FillStream(size_t index, LPVOID data)
@@ -204,10 +200,7 @@ BOOL CloseFile(HANDLE h)
     return Real().CloseHandle(h);
 }
 
-BOOL CloseListing(HANDLE h)
-{
-    return Forget(S().handles, h, "FindClose").streamListing ? TRUE : Real().FindClose(h);
-}
+BOOL CloseListing(HANDLE h) { return Forget(S().handles, h, "FindClose").streamListing ? TRUE : Real().FindClose(h); }
 
 // Hands out the scripted random bytes first, then real ones; returns the status.
 NTSTATUS TakeRandom(BCRYPT_ALG_HANDLE a, PUCHAR b, ULONG n, ULONG f)
@@ -321,8 +314,9 @@ template <OsFn F, typename R, typename... A> struct Wrap<F, R (*)(A...)> {
     }
 
     // Enters what a successful call opened or allocated in the ledger, and what it returned in the record.
-    template <typename Args> static void Book(OsCallRecord& record, [[maybe_unused]] bool hooked, [[maybe_unused]] R result,
-                                                    [[maybe_unused]] const Args& a)
+    template <typename Args>
+    static void Book(OsCallRecord& record, [[maybe_unused]] bool hooked, [[maybe_unused]] R result,
+                     [[maybe_unused]] const Args& a)
     {
         std::lock_guard<std::mutex> lock(S().mutex);
         if constexpr (F == OsFn::CreateFileW || F == OsFn::FindFirstFileW || F == OsFn::FindFirstStreamW) {

@@ -54,10 +54,7 @@ TempFolder::TempFolder()
     CreateDirectoryW(path_.c_str(), nullptr);
 }
 
-TempFolder::~TempFolder()
-{
-    RemoveTree(path_);
-}
+TempFolder::~TempFolder() { RemoveTree(path_); }
 
 std::wstring TempFolder::Folder(const std::wstring& relative) const
 {
@@ -78,10 +75,7 @@ std::wstring TempFolder::File(const std::wstring& relative, const std::vector<ui
     return *this / relative;
 }
 
-std::vector<std::wstring> TempFolder::Names(const std::wstring& relative) const
-{
-    return NamesIn(relative.empty() ? path_ : *this / relative);
-}
+std::vector<std::wstring> TempFolder::Names(const std::wstring& relative) const { return NamesIn(relative.empty() ? path_ : *this / relative); }
 
 std::vector<uint8_t> ReadAll(const std::wstring& path)
 {
@@ -97,10 +91,7 @@ std::vector<uint8_t> ReadAll(const std::wstring& path)
     return bytes;
 }
 
-bool PathExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsScrambledName(const std::wstring& name)
 {
