@@ -60,8 +60,7 @@ TEST(RemoveFolders, EmptyFoldersGoAndAHeldOneStaysUnderRandomNames)
 // refuses is retried at nine tenths until it would fall to 64 MiB.
 TEST(FreeSpaceWipeJob, LengthShrinksByTenthsToTheFloorAndNoWipeFileIsLeft)
 {
-    using Sizes = std::vector<int64_t>;
-    const struct { uint64_t available; int64_t largest; EraseResult result; int32_t outcome; Sizes tried; const wchar_t* last; } cases[] = {
+    const struct { uint64_t available; int64_t largest; EraseResult result; int32_t outcome; std::vector<int64_t> tried; const wchar_t* last; } cases[] = {
         {128 << 20, INT64_MAX, EraseResult::Success, 2, {}, L"Not enough free space to wipe."},
         {1000000007 + (64 << 20), 900000006, EraseResult::Success, 0, {1000000007, 900000006}, L"Working."},
         {1000000007 + (64 << 20), INT64_MAX, EraseResult::WriteFailed, 2, {1000000007}, L"Working."},
@@ -69,7 +68,7 @@ TEST(FreeSpaceWipeJob, LengthShrinksByTenthsToTheFloorAndNoWipeFileIsLeft)
     for (const auto& c : cases) {
         TempFolder temp;
         FakeOs fake;
-        Sizes tried;  // the real file keeps its length of 0
+        std::vector<int64_t> tried;  // the real file keeps its length of 0
         fake.hooks.GetDiskFreeSpaceExW = [&c](LPCWSTR, PULARGE_INTEGER free, auto...) { return free->QuadPart = c.available, TRUE; };
         fake.hooks.SetFilePointerEx = [&](HANDLE, LARGE_INTEGER to, auto...) { return tried.push_back(to.QuadPart), TRUE; };
         fake.hooks.SetEndOfFile = [&](HANDLE) { return tried.back() <= c.largest ? TRUE : (SetLastError(ERROR_DISK_FULL), FALSE); };

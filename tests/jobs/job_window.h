@@ -33,10 +33,10 @@ struct JobWindow {
     // checks that exactly one WM_APP_FINISHED came, last. Returns its outcome, or -1.
     int32_t Run(std::function<void()> job)
     {
-        stopRequested.store(0);
         std::thread worker(std::move(job));
         const auto finished = [this] { return finished_; };
-            EXPECT_TRUE(PumpUntil(finished, nullptr, 300000) || (stopRequested.store(1), !PumpUntil(finished, nullptr, INFINITE)))
+        // A job that hangs is stopped, so that the test fails instead of hanging too.
+        EXPECT_TRUE(PumpUntil(finished, nullptr, 300000) || (stopRequested.store(1), !PumpUntil(finished, nullptr, INFINITE)))
             << "the job posted no WM_APP_FINISHED in time";
         worker.join();
         PumpUntil([] { return true; });  // anything that came after the end
@@ -69,6 +69,5 @@ struct JobWindow {
         return 0;
     }
 
-    HWND hwnd_ = nullptr;
-    bool finished_ = false;
+    HWND hwnd_ = nullptr; bool finished_ = false;
 };
