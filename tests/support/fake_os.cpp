@@ -85,11 +85,7 @@ std::optional<DWORD> Begin(OsFn fn)
     return std::nullopt;
 }
 
-void Log(const OsCallRecord& record)
-{
-    LastErrorKeeper keep;
-    Locked(S(), [&] { S().log.push_back(record); });
-}
+void Log(const OsCallRecord& record) { Locked(S(), [&] { S().log.push_back(record); }); }
 
 // Returns the ledger's record of `handle`, or an empty one.
 HandleRecord HandleOf(HANDLE handle)
@@ -231,7 +227,8 @@ template <OsFn F, typename R> R Failure()
         return R{};
 }
 
-// Returns the log record of a call about to run, holding the arguments tests look at.
+// Returns the log record of a call about to run, holding the arguments tests look at; zeroes the
+// byte count a read or write reports.
 template <OsFn F, typename Args> OsCallRecord Describe([[maybe_unused]] const Args& a)
 {
     OsCallRecord r{};
@@ -245,6 +242,10 @@ template <OsFn F, typename Args> OsCallRecord Describe([[maybe_unused]] const Ar
         r.number = std::get<5>(a), r.access = std::get<1>(a);
     if constexpr (F == OsFn::ReadFile || F == OsFn::WriteFile || F == OsFn::BCryptGenRandom)
         r.number = std::get<2>(a);
+    if constexpr (F == OsFn::ReadFile || F == OsFn::WriteFile) {
+        if (std::get<3>(a))
+            *std::get<3>(a) = 0;  // an injected failure moved nothing
+    }
     if constexpr (F == OsFn::SetFilePointerEx)
         r.number = std::get<1>(a).QuadPart;
     if constexpr (F == OsFn::DeviceIoControl)
@@ -347,6 +348,7 @@ template <OsFn F, typename... A> struct Wrap<F, void (*)(A...)> {
     {
         if (!Forget(S().allocations, block, F == OsFn::AlignedFree && block ? "AlignedFree" : nullptr))
             (Real().*RealFn)(block);
+        LastErrorKeeper keep;
         Begin(F);
         OsCallRecord record{};
         record.fn = F;
