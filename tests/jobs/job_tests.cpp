@@ -60,7 +60,14 @@ TEST(RemoveFolders, EmptyFoldersGoAndAHeldOneStaysUnderRandomNames)
 // refuses is retried at nine tenths until it would fall to 64 MiB.
 TEST(FreeSpaceWipeJob, LengthShrinksByTenthsToTheFloorAndNoWipeFileIsLeft)
 {
-    const struct { uint64_t available; int64_t largest; EraseResult result; int32_t outcome; std::vector<int64_t> tried; const wchar_t* last; } cases[] = {
+    const struct {
+        uint64_t available;
+        int64_t largest;  // the longest length the volume accepts
+        EraseResult result;
+        int32_t outcome;
+        std::vector<int64_t> tried;
+        const wchar_t* last;
+    } cases[] = {
         {128 << 20, INT64_MAX, EraseResult::Success, 2, {}, L"Not enough free space to wipe."},
         {1000000007 + (64 << 20), 900000006, EraseResult::Success, 0, {1000000007, 900000006}, L"Working."},
         {1000000007 + (64 << 20), INT64_MAX, EraseResult::WriteFailed, 2, {1000000007}, L"Working."},
@@ -69,9 +76,19 @@ TEST(FreeSpaceWipeJob, LengthShrinksByTenthsToTheFloorAndNoWipeFileIsLeft)
         TempFolder temp;
         FakeOs fake;
         std::vector<int64_t> tried;  // the real file keeps its length of 0
-        fake.hooks.GetDiskFreeSpaceExW = [&c](LPCWSTR, PULARGE_INTEGER free, auto...) { return free->QuadPart = c.available, TRUE; };
-        fake.hooks.SetFilePointerEx = [&](HANDLE, LARGE_INTEGER to, auto...) { return tried.push_back(to.QuadPart), TRUE; };
-        fake.hooks.SetEndOfFile = [&](HANDLE) { return tried.back() <= c.largest ? TRUE : (SetLastError(ERROR_DISK_FULL), FALSE); };
+        fake.hooks.GetDiskFreeSpaceExW = [&c](LPCWSTR, PULARGE_INTEGER free, auto...) {
+            free->QuadPart = c.available;
+            return TRUE;
+        };
+        fake.hooks.SetFilePointerEx = [&](HANDLE, LARGE_INTEGER to, auto...) {
+            tried.push_back(to.QuadPart);
+            return TRUE;
+        };
+        fake.hooks.SetEndOfFile = [&](HANDLE) {
+            if (tried.back() <= c.largest) return TRUE;
+            SetLastError(ERROR_DISK_FULL);
+            return FALSE;
+        };
         scriptedResult = c.result;
         JobWindow window;
         const int32_t outcome = window.Run([&temp] { FreeSpaceWipeJob(temp.path(), ScriptedMethod); });
