@@ -29,11 +29,14 @@ uint64_t TwistWord(uint64_t current, uint64_t following, uint64_t far)
     return far ^ (joined >> 1) ^ ((0 - (joined & 1)) & kMt64Matrix);
 }
 
-// The x86-64 processor features the AVX2 path needs.
-constexpr int kAvxBit = 1 << 28;       // CPUID 1, ECX
-constexpr int kOsXsaveBit = 1 << 27;   // CPUID 1, ECX: the OS saves extended state
-constexpr int kAvx2Bit = 1 << 5;       // CPUID 7.0, EBX
-constexpr uint64_t kYmmState = 0x6;    // XCR0: the OS saves XMM and YMM registers
+// The x86-64 processor features the SIMD paths need, and the register
+// states the OS must save across thread switches for each.
+constexpr int kAvxBit = 1 << 28;          // CPUID 1, ECX
+constexpr int kOsXsaveBit = 1 << 27;      // CPUID 1, ECX: the OS saves extended state
+constexpr int kAvx2Bit = 1 << 5;          // CPUID 7.0, EBX
+constexpr int kAvx512FoundationBit = 1 << 16;  // CPUID 7.0, EBX
+constexpr uint64_t kYmmState = 0x6;       // XCR0: XMM and YMM registers
+constexpr uint64_t kZmmState = 0xE6;      // XCR0: those, the opmask registers and all of ZMM
 
 // Fills `regs` with EAX, EBX, ECX, EDX of CPUID `leaf`, `subleaf`. Returns nothing.
 void ReadCpuid(int leaf, int subleaf, int regs[4])
@@ -60,18 +63,32 @@ uint64_t ReadXcr0()
     return _xgetbv(0);
 }
 
-// Returns true when the processor has AVX2 and the OS saves the YMM
-// registers across thread switches; either alone is not enough.
-bool CanRunAvx2()
+// Returns true when the processor has every feature of `leaf7Ebx` (CPUID
+// 7.0, EBX) and the OS saves every register state of `xcr0State`; a
+// processor feature whose registers the OS does not save is unusable.
+bool CanRun(int leaf7Ebx, uint64_t xcr0State)
 {
     int regs[4];
     ReadCpuid(0, 0, regs);
     if (regs[0] < 7) return false;
     ReadCpuid(1, 0, regs);
     if ((regs[2] & (kAvxBit | kOsXsaveBit)) != (kAvxBit | kOsXsaveBit)) return false;
-    if ((ReadXcr0() & kYmmState) != kYmmState) return false;
+    if ((ReadXcr0() & xcr0State) != xcr0State) return false;
     ReadCpuid(7, 0, regs);
-    return (regs[1] & kAvx2Bit) != 0;
+    return (regs[1] & leaf7Ebx) == leaf7Ebx;
+}
+
+// Returns true when this processor and its OS can run `path`; each is
+// checked once.
+bool CanRunPath(Mt64Path path)
+{
+    static const bool avx2 = CanRun(kAvx2Bit, kYmmState);
+    static const bool avx512 = CanRun(kAvx512FoundationBit, kZmmState);
+    switch (path) {
+    case Mt64Path::Avx2: return avx2;
+    case Mt64Path::Avx512: return avx512;
+    default: return true;
+    }
 }
 
 // The path in use, chosen once on first use.
@@ -90,11 +107,16 @@ struct Mt64Kernels {
 
 constexpr Mt64Kernels kScalarKernels{Mt64TwistScalar, Mt64TopBytesScalar, Mt64TwistTopBytesScalar};
 constexpr Mt64Kernels kAvx2Kernels{Mt64TwistAvx2, Mt64TopBytesAvx2, Mt64TwistTopBytesAvx2};
+constexpr Mt64Kernels kAvx512Kernels{Mt64TwistAvx512, Mt64TopBytesAvx512, Mt64TwistTopBytesAvx512};
 
 // Returns the bulk steps of the active path.
 const Mt64Kernels& ActiveKernels()
 {
-    return ActiveMt64Path() == Mt64Path::Avx2 ? kAvx2Kernels : kScalarKernels;
+    switch (ActiveMt64Path()) {
+    case Mt64Path::Avx512: return kAvx512Kernels;
+    case Mt64Path::Avx2: return kAvx2Kernels;
+    default: return kScalarKernels;
+    }
 }
 
 }  // namespace
@@ -121,8 +143,9 @@ void Mt64TwistTopBytesScalar(uint64_t* words, uint8_t* dest)
 
 Mt64Path BestMt64Path()
 {
-    static const Mt64Path best = CanRunAvx2() ? Mt64Path::Avx2 : Mt64Path::Scalar;
-    return best;
+    for (Mt64Path path : {Mt64Path::Avx512, Mt64Path::Avx2})
+        if (CanRunPath(path)) return path;
+    return Mt64Path::Scalar;
 }
 
 Mt64Path ActiveMt64Path()
@@ -132,7 +155,7 @@ Mt64Path ActiveMt64Path()
 
 bool UseMt64Path(Mt64Path path)
 {
-    if (path == Mt64Path::Avx2 && BestMt64Path() != Mt64Path::Avx2) return false;
+    if (!CanRunPath(path)) return false;
     ActivePath().store(path, std::memory_order_relaxed);
     return true;
 }

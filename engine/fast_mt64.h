@@ -1,6 +1,6 @@
 // MT19937-64 with the standard library engine's parameters, seeding and
-// outputs, whose bulk byte fill uses AVX2 where the processor and the OS
-// support it and plain x86-64 code everywhere else.
+// outputs, whose bulk byte fill uses AVX-512 or AVX2 where the processor and
+// the OS support them and plain x86-64 code everywhere else.
 #pragma once
 
 #include "engine/fast_mt64_kernels.h"
@@ -34,13 +34,15 @@ struct FastMt64 {
 // The instructions the engines' bulk steps use.
 enum class Mt64Path {
     Scalar,  // any x86-64 processor
-    Avx2,
+    Avx2,    // AVX2, with the OS saving the YMM registers
+    Avx512,  // AVX-512 Foundation, with the OS saving the opmask and ZMM registers
 };
 
 // Returns the path every engine in the process takes now.
 Mt64Path ActiveMt64Path();
 // Returns the fastest path this processor and its OS can run.
 Mt64Path BestMt64Path();
-// Makes every engine in the process take `path`, so tests can run both.
+// Makes every engine in the process take `path`, so tests and benchmarks can
+// run each.
 // Returns false, changing nothing, when this processor cannot run it.
 bool UseMt64Path(Mt64Path path);
