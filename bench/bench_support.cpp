@@ -81,7 +81,7 @@ const char* const kSlotNames[SlotCount] = {
 };
 
 // The costliest calls are listed one by one, the others summed.
-constexpr size_t kCallsShown = 8;
+constexpr size_t kCallsShown = 12;
 
 std::atomic<int64_t> slotTicks[SlotCount];
 std::atomic<int64_t> slotCalls[SlotCount];
@@ -129,6 +129,14 @@ void InstallTimedOs()
 #define INSTALL(name) os.name = TimedCall<decltype(OsCalls::name)>::Call<&OsCalls::name, Slot##name>;
     TIMED_OS_CALLS(INSTALL)
 #undef INSTALL
+}
+
+void ResetTimedOs()
+{
+    for (int slot = 0; slot < SlotCount; ++slot) {
+        slotTicks[slot] = 0;
+        slotCalls[slot] = 0;
+    }
 }
 
 double PrintTimedOs(double totalSeconds)

@@ -27,6 +27,9 @@ uint64_t PeakWorkingSet();
 // count calls and the time spent in them. Install only while no worker runs.
 void InstallTimedOs();
 
+// Sets every timed call's count and time back to zero. Returns nothing.
+void ResetTimedOs();
+
 // Prints the timed calls, largest time first, each with its share of
 // `totalSeconds`. Returns the seconds spent in all of them together.
 double PrintTimedOs(double totalSeconds);

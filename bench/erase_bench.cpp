@@ -25,33 +25,50 @@
 
 namespace {
 
-// Fills `mebibytes` of each kind of pass into one 64 KiB buffer, as a pass
-// does, and prints the rate.
-int BenchFill(uint64_t mebibytes)
+// Returns the name a path's figures carry.
+const char* PathLabel(Mt64Path path)
 {
-    struct Kind {
-        const char* name;
-        PassSpec pass;
-    };
-    const Kind kinds[] = {
-        {"fill.fixed", PassSpec{PassKind::FixedByte, 0x00, {}}},
-        {"fill.pattern", PassSpec{PassKind::Pattern, 0, {0x92, 0x49, 0x24}}},
-        {"fill.random", PassSpec{PassKind::Random, 0, {}}},
-    };
+    switch (path) {
+    case Mt64Path::Avx512: return "avx512";
+    case Mt64Path::Avx2: return "avx2";
+    default: return "scalar";
+    }
+}
+
+// Fills `mebibytes` of `pass` into one 64 KiB buffer, as a pass does, and
+// prints the rate as `name`.
+void BenchFillOf(const char* name, const PassSpec& pass, uint64_t mebibytes)
+{
     std::vector<uint8_t> buffer(65536);
     const uint64_t bytes = mebibytes * kMiB;
-    for (const Kind& kind : kinds) {
-        EraseRng rng(5489);
-        uint64_t cursor = 0, sum = 0;
-        const double start = Seconds();
-        for (uint64_t done = 0; done < bytes; done += buffer.size()) {
-            FillPassBuffer(buffer.data(), buffer.size(), kind.pass, cursor, rng, ByteDistribution());
-            sum += buffer[done % buffer.size()];
-        }
-        const double seconds = Seconds() - start;
-        PrintFigure(kind.name, MegabytesPerSecond(bytes, seconds), "MB/s");
-        if (sum == 1) printf("\n");  // keeps the fill from being optimised away
+    EraseRng rng(5489);
+    uint64_t cursor = 0, sum = 0;
+    const double start = Seconds();
+    for (uint64_t done = 0; done < bytes; done += buffer.size()) {
+        FillPassBuffer(buffer.data(), buffer.size(), pass, cursor, rng, ByteDistribution());
+        sum += buffer[done % buffer.size()];
     }
+    const double seconds = Seconds() - start;
+    PrintFigure(name, MegabytesPerSecond(bytes, seconds), "MB/s");
+    if (sum == 1) printf("\n");  // keeps the fill from being optimised away
+}
+
+// Prints the fill rate of each kind of pass, the random one on the path the
+// program takes ("fill.random") and on every other path this machine runs.
+int BenchFill(uint64_t mebibytes)
+{
+    BenchFillOf("fill.fixed", PassSpec{PassKind::FixedByte, 0x00, {}}, mebibytes);
+    BenchFillOf("fill.pattern", PassSpec{PassKind::Pattern, 0, {0x92, 0x49, 0x24}}, mebibytes);
+    const PassSpec random{PassKind::Random, 0, {}};
+    printf("    random fill on the path taken: %s\n", PathLabel(BestMt64Path()));
+    BenchFillOf("fill.random", random, mebibytes);
+    for (Mt64Path path : {Mt64Path::Avx512, Mt64Path::Avx2, Mt64Path::Scalar}) {
+        if (!UseMt64Path(path)) continue;
+        char name[64];
+        snprintf(name, sizeof name, "fill.random.%s", PathLabel(path));
+        BenchFillOf(name, random, mebibytes);
+    }
+    UseMt64Path(BestMt64Path());
     return 0;
 }
 
@@ -67,10 +84,12 @@ intptr_t NotePassStart(const wchar_t* text, void*)
     return 0;
 }
 
+BOOL(WINAPI* timedDelete)(LPCWSTR) = nullptr;
+
 BOOL WINAPI NoteDelete(LPCWSTR path)
 {
     deleteAsked = Seconds();
-    return RealOsCalls().DeleteFileW(path);
+    return timedDelete(path);
 }
 
 // Erases a fresh file of `mebibytes` in `folder` with Random and Zero fill
@@ -91,6 +110,8 @@ int BenchErase(const std::wstring& folder, uint64_t mebibytes, const char* label
     };
     const std::wstring path = folder + L"\\erase_bench.dat";
     const uint64_t bytes = mebibytes * kMiB;
+    InstallTimedOs();
+    timedDelete = os.DeleteFileW;
     os.DeleteFileW = NoteDelete;
     for (const Case& erase : cases) {
         if (!CreateFilledFile(path, bytes)) {
@@ -100,6 +121,7 @@ int BenchErase(const std::wstring& folder, uint64_t mebibytes, const char* label
         verifyReadBack.store(erase.verify ? 1 : 0);
         StopFlag stop{0};
         passStarted = 0;
+        ResetTimedOs();
         const double start = Seconds();
         EraseResult result = erase.method(path.c_str(), nullptr, NotePassStart, nullptr, &stop, false);
         const double seconds = Seconds() - start;
@@ -112,8 +134,9 @@ int BenchErase(const std::wstring& folder, uint64_t mebibytes, const char* label
         PrintFigure(name, MegabytesPerSecond(bytes, seconds), "MB/s");
         snprintf(name, sizeof name, "pass.%s.%s", label, erase.name);
         PrintFigure(name, MegabytesPerSecond(bytes, deleteAsked - passStarted), "MB/s");
+        PrintTimedOs(seconds);
     }
-    os.DeleteFileW = RealOsCalls().DeleteFileW;
+    os = RealOsCalls();
     return 0;
 }
 
