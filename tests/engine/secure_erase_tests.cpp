@@ -97,7 +97,7 @@ TEST(SecureEraseFile, RefusesALinkSwappedInCatchesAChangedByteAndFallsBackFromUn
                  if (f.Calls(OsFn::GetFileInformationByHandle) == 2) info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
                  return ok;
              };
-         }, EraseResult::Refused, L"Refusing to process reparse point (symbolic link / junction)."},
+         }, EraseResult::Refused, L"Original file name restored."},
         {"read-back differs", [](FakeOs& f) {
              f.hooks.ReadFile = [](HANDLE h, LPVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
                  BOOL ok = RealOsCalls().ReadFile(h, b, n, d, o);

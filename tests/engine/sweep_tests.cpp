@@ -2,6 +2,7 @@
 // the Nth call through the seam failing, for N = 1, 2, ... until a run gets
 // through without meeting the failure.
 #include "engine/secure_erase.h"
+#include "os/verbatim_path.h"
 #include "tests/engine/engine_test_support.h"
 #include "tests/support/fake_os.h"
 
@@ -30,7 +31,7 @@ TEST(SecureEraseSweep, EveryFailedSeamCallEndsInAKnownResultAndReleasesEverythin
             EXPECT_EQ(1u, allowed.count(result));
             EXPECT_LEDGER_BALANCED(fake);
             // Nothing outside the folder is written, and nothing in it but the one file is left.
-            for (const std::wstring& written : fake.WrittenPaths()) EXPECT_EQ(0u, written.rfind(folder / L"", 0));
+            for (const std::wstring& written : fake.WrittenPaths()) EXPECT_EQ(0u, written.rfind(VerbatimPath(folder / L""), 0));
             EXPECT_EQ(result == EraseResult::Success ? 0u : 1u, folder.Names().size());
             seen.insert(result);
             if (!fake.InjectionFired()) break;
