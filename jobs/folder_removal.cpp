@@ -11,15 +11,6 @@ namespace {
 
 constexpr int kRenameAttempts = 10;
 
-// Returns true when `path` names a folder right now. The list was made when
-// the folders were dropped; if one of them has since been replaced by a file,
-// renaming it would touch a file nobody handed us.
-bool IsFolder(const std::wstring& path)
-{
-    const DWORD attributes = os.GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 // Returns true when `folder` can be listed and holds nothing but "." and "..".
 bool IsEmptyFolder(const std::wstring& folder)
 {
@@ -70,13 +61,21 @@ std::wstring RenameAndRemoveFolder(const std::wstring& folder)
     return FolderLeftText(L"Folder not removed: %ls", folder);
 }
 
-// Removes one listed folder if it is still a folder and empty. A folder that
-// is not empty keeps its own name: renaming it would hide what is in it from
-// its owner. Returns an empty text when it is gone or no longer a folder,
-// else the status text that says where it stays.
+// Removes one listed folder if it is still a folder and empty. The list was
+// made when the folders were dropped: one that has since gone needs nothing,
+// and one replaced by a file is not ours to touch. A folder that is not empty
+// keeps its own name: renaming it would hide what is in it from its owner.
+// Returns an empty text when it is gone or no longer a folder, else the
+// status text that says where it stays.
 std::wstring RemoveListedFolder(const std::wstring& folder)
 {
-    if (!IsFolder(folder)) return std::wstring();
+    const DWORD attributes = os.GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::wstring();
+        return FolderLeftText(L"Folder not removed: %ls", folder);
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return std::wstring();
     if (!IsEmptyFolder(folder)) return FolderLeftText(L"Folder not removed (not empty): %ls", folder);
     return RenameAndRemoveFolder(folder);
 }
