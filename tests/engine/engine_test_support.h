@@ -9,11 +9,10 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 // Records every text and percent the engine reports, as "text" and "%NN";
-// when `raise` is set, a percent of `raiseAt` or more sets that flag.
+// a percent of `raiseAt` or more sets `raise`, when there is one.
 struct SinkRecord {
     std::vector<std::wstring> events;
     StopFlag* raise = nullptr;
@@ -29,6 +28,5 @@ inline PassSpec RandomPass() { return PassSpec{PassKind::Random, 0, {}}; }
 // Returns the bytes `passes` write over `size` bytes, pass after pass, when the file's stream is `rng`.
 std::vector<uint8_t> ExpectedBytes(const PassList& passes, size_t size, EraseRng rng);
 
-// Makes `fake` append every byte written to `written`, in order, while the
-// writes still reach the file.
+// Makes `fake` append every byte written to `written`, in order, while the writes still reach the file.
 void CaptureWrites(FakeOs& fake, std::vector<uint8_t>& written);
