@@ -7,6 +7,13 @@
 
 #include <immintrin.h>
 
+// GCC 12 takes the registers its AVX-512 intrinsics leave undefined, which no
+// result depends on, for uninitialised variables (GCC bug 105593).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 namespace {
 
 // Returns `value` in all eight words.
@@ -41,18 +48,20 @@ __m512i TwistEight(const Group& group)
 }
 
 // Twists the lanes of `mask` of the eight words from word `i` in place,
-// mixing in those from word `far`. Lanes outside the mask are neither read
-// nor written.
-void TwistAt(uint64_t* words, size_t i, size_t far, __mmask8 mask)
+// mixing in those from word `far`, and returns them. Lanes outside the mask
+// are neither read nor written.
+__m512i TwistAt(uint64_t* words, size_t i, size_t far, __mmask8 mask)
 {
     const Group group{_mm512_maskz_loadu_epi64(mask, words + i), _mm512_maskz_loadu_epi64(mask, words + i + 1),
                       _mm512_maskz_loadu_epi64(mask, words + far)};
-    _mm512_mask_storeu_epi64(words + i, mask, TwistEight(group));
+    const __m512i renewed = TwistEight(group);
+    _mm512_mask_storeu_epi64(words + i, mask, renewed);
+    return renewed;
 }
 
-// Twists the last four words in place: the successor of the last word is
-// word 0, already renewed, which takes the fourth lane.
-void TwistLast(uint64_t* words)
+// Twists the last four words in place and returns them: the successor of
+// the last word is word 0, already renewed, which takes the fourth lane.
+__m512i TwistLast(uint64_t* words)
 {
     const size_t i = kMt64Words - 4;
     const __mmask8 four = 0x0F;
@@ -60,7 +69,9 @@ void TwistLast(uint64_t* words)
                                                       static_cast<long long>(words[0]));
     const Group group{_mm512_maskz_loadu_epi64(four, words + i), following,
                       _mm512_maskz_loadu_epi64(four, words + i - (kMt64Words - kMt64Shift))};
-    _mm512_mask_storeu_epi64(words + i, four, TwistEight(group));
+    const __m512i renewed = TwistEight(group);
+    _mm512_mask_storeu_epi64(words + i, four, renewed);
+    return renewed;
 }
 
 // Returns eight words tempered as far as their top bytes need, each top
@@ -74,37 +85,53 @@ __m512i TopBytesInLowBytes(__m512i x)
     return _mm512_xor_si512(_mm512_srli_epi64(x, 56), _mm512_srli_epi64(x, 64 - kMt64TemperShift3 - 8));
 }
 
-}  // namespace
+// Writes the top bytes of the lanes of `mask` of `words`, tempered, to `dest`.
+// Returns nothing.
+void StoreTopBytes(__m512i words, __mmask8 mask, uint8_t* dest)
+{
+    if (mask == 0xFF) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dest), _mm512_cvtepi64_epi8(TopBytesInLowBytes(words)));
+    } else {
+        _mm512_mask_cvtepi64_storeu_epi8(dest, mask, TopBytesInLowBytes(words));
+    }
+}
 
-// The first half mixes in words of the old generation, the second half
-// words the first half has already renewed, so the halves run in order.
-// Each half is 19 groups of eight and one of four, so that no group mixes
-// in words of both generations.
-void Mt64TwistAvx512(uint64_t* words)
+// Replaces all words of `words` by the next generation, handing each group
+// of renewed words to `each(first word, words, lanes)` while still in a
+// register. The first half mixes in words of the old generation, the second
+// half words the first half has already renewed, so the halves run in
+// order. Each half is 19 groups of eight and one of four, so that no group
+// mixes in words of both generations.
+template <typename Each>
+void TwistGroups(uint64_t* words, Each each)
 {
     const size_t wrap = kMt64Words - kMt64Shift;
     size_t i = 0;
-    for (; i + 8 <= wrap; i += 8) TwistAt(words, i, i + kMt64Shift, 0xFF);
-    TwistAt(words, i, i + kMt64Shift, 0x0F);
-    for (i = wrap; i + 8 <= kMt64Words - 4; i += 8) TwistAt(words, i, i - wrap, 0xFF);
-    TwistLast(words);
+    for (; i + 8 <= wrap; i += 8) each(i, TwistAt(words, i, i + kMt64Shift, 0xFF), 0xFF);
+    each(i, TwistAt(words, i, i + kMt64Shift, 0x0F), 0x0F);
+    for (i = wrap; i + 8 <= kMt64Words - 4; i += 8) each(i, TwistAt(words, i, i - wrap, 0xFF), 0xFF);
+    each(kMt64Words - 4, TwistLast(words), 0x0F);
+}
+
+}  // namespace
+
+void Mt64TwistAvx512(uint64_t* words)
+{
+    TwistGroups(words, [](size_t, __m512i, __mmask8) {});
 }
 
 void Mt64TopBytesAvx512(const uint64_t* words, size_t count, uint8_t* dest)
 {
-    for (; count >= 8; count -= 8, words += 8, dest += 8) {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(dest),
-                         _mm512_maskz_cvtepi64_epi8(0xFF, TopBytesInLowBytes(_mm512_loadu_si512(words))));
-    }
+    for (; count >= 8; count -= 8, words += 8, dest += 8) StoreTopBytes(_mm512_loadu_si512(words), 0xFF, dest);
     // The last few through masks, so that nothing past either end is touched.
     if (count > 0) {
         const __mmask8 rest = static_cast<__mmask8>((1u << count) - 1);
-        _mm512_mask_cvtepi64_storeu_epi8(dest, rest, TopBytesInLowBytes(_mm512_maskz_loadu_epi64(rest, words)));
+        StoreTopBytes(_mm512_maskz_loadu_epi64(rest, words), rest, dest);
     }
 }
 
+// Each group is tempered while still in a register.
 void Mt64TwistTopBytesAvx512(uint64_t* words, uint8_t* dest)
 {
-    Mt64TwistAvx512(words);
-    Mt64TopBytesAvx512(words, kMt64Words, dest);
+    TwistGroups(words, [dest](size_t i, __m512i renewed, __mmask8 lanes) { StoreTopBytes(renewed, lanes, dest + i); });
 }

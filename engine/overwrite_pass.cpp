@@ -1,6 +1,7 @@
 #include "engine/overwrite_pass.h"
 
 #include "engine/log_text.h"
+#include "engine/random_ahead.h"
 #include "os/os_seam.h"
 
 #include <vector>
@@ -35,27 +36,48 @@ void AnnouncePass(LogFn log, void* context, const PassSpec& pass, int32_t number
     log(text, context);
 }
 
-}  // namespace
-
-bool WritePassFromStart(HANDLE file, int64_t length, const PassSpec& pass, EraseRng& rng,
-                        const ByteDistribution& dist, const StopFlag* stop, const PassProgress* report)
+// Writes `length` bytes to `file` in 64 KiB chunks, each taken from
+// `nextChunk(size)` just before it is written, checking `stop` before each
+// chunk and reporting each to `report`, then flushes. Returns false when a
+// write fails or comes up short, the stop flag is set, or the flush fails.
+template <typename NextChunk>
+bool WriteChunks(HANDLE file, int64_t length, const StopFlag* stop, const PassProgress* report, NextChunk nextChunk)
 {
-    LARGE_INTEGER start = {};
-    if (!os.SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
-    std::vector<uint8_t> buffer(kChunkSize, 0);
-    uint64_t cursor = 0;
-    int64_t remaining = length;
-    while (remaining >= 1) {
+    for (int64_t remaining = length; remaining >= 1;) {
         if (StopIsSet(stop)) return false;
-        uint32_t chunk = remaining < kChunkSize ? static_cast<uint32_t>(remaining) : kChunkSize;
-        FillPassBuffer(buffer.data(), chunk, pass, cursor, rng, dist);
+        const uint32_t chunk = remaining < kChunkSize ? static_cast<uint32_t>(remaining) : kChunkSize;
+        const uint8_t* bytes = nextChunk(chunk);
         DWORD written = 0;
-        if (!os.WriteFile(file, buffer.data(), chunk, &written, nullptr) || written != chunk) return false;
+        if (!os.WriteFile(file, bytes, chunk, &written, nullptr) || written != chunk) return false;
         remaining -= chunk;
         if (report != nullptr) ReportChunk(*report, chunk);
     }
     // Bytes that never left the cache have not overwritten anything.
     return os.FlushFileBuffers(file) != FALSE;
+}
+
+}  // namespace
+
+// A long random pass has its bytes made on a second thread while the
+// previous ones are written; where no thread can be had, the pass makes
+// them itself, as every other pass does.
+bool WritePassFromStart(HANDLE file, int64_t length, const PassSpec& pass, EraseRng& rng,
+                        const ByteDistribution& dist, const StopFlag* stop, const PassProgress* report)
+{
+    LARGE_INTEGER start = {};
+    if (!os.SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
+    if (pass.kind == PassKind::Random && length > kAheadMinimum) {
+        RandomAhead ahead(rng, length);
+        if (ahead.Started()) {
+            return WriteChunks(file, length, stop, report, [&ahead](uint32_t chunk) { return ahead.Next(chunk); });
+        }
+    }
+    std::vector<uint8_t> buffer(kChunkSize, 0);
+    uint64_t cursor = 0;
+    return WriteChunks(file, length, stop, report, [&](uint32_t chunk) {
+        FillPassBuffer(buffer.data(), chunk, pass, cursor, rng, dist);
+        return static_cast<const uint8_t*>(buffer.data());
+    });
 }
 
 bool WriteZerosInPlace(HANDLE file, int64_t length, const StopFlag* stop)

@@ -1,3 +1,5 @@
+#include "engine/random_ahead.h"
+#include "engine/overwrite_pass.h"
 #include "engine/secure_erase.h"
 #include "os/verbatim_path.h"
 #include "tests/engine/engine_test_support.h"
@@ -202,4 +204,39 @@ TEST(SecureEraseFile, EveryFailedSeamCallEndsInAKnownResultReleasesEverythingAnd
         }
     }
     EXPECT_EQ(allowed, seen);  // every step that can end an erase was reached by some failure
+}
+
+// A random pass longer than the ring has its bytes made on a second thread:
+// the bytes, their replay by the verification and the engine left for the
+// next pass stay those of one thread, and a pass cut short still ends.
+TEST(SecureEraseFile, ALongRandomPassWritesTheSameBytesWithOrWithoutASecondThread)
+{
+    const struct {
+        const char* name;
+        std::function<void(FakeOs&)> arrange;
+        EraseResult result;
+    } cases[] = {
+        {"second thread", [](FakeOs&) {}, EraseResult::Success},
+        {"no thread to be had", [](FakeOs& f) { f.FailNthCall(OsFn::StartThread, 1); }, EraseResult::Success},
+        {"a write moves fewer bytes", [](FakeOs& f) { f.ShortenNthWrite(5, 100); }, EraseResult::WriteFailed},
+    };
+    verifyReadBack = 1;
+    const size_t size = kAheadMinimum + 4096;
+    const std::vector<uint8_t> expected = ExpectedBytes({RandomPass(), RandomPass()}, size, EraseRng(5489));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        FakeOs fake;
+        fake.ScriptRandom({0x71, 0x15, 0, 0, 0, 0, 0, 0});  // seed 5489
+        c.arrange(fake);
+        std::vector<uint8_t> written;
+        CaptureWrites(fake, written);
+        SinkRecord sink;
+        EXPECT_EQ(c.result, Erase(folder.File(L"big", Ramp(size)), {RandomPass(), RandomPass()}, sink));
+        EXPECT_EQ(c.result == EraseResult::Success ? 2 : 1, fake.Calls(OsFn::StartThread));
+        const size_t compared = c.result == EraseResult::Success ? expected.size() : 4 * kChunkSize;
+        ASSERT_GE(written.size(), compared);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + compared, written.begin()));
+        EXPECT_LEDGER_BALANCED(fake);
+    }
 }

@@ -1,0 +1,74 @@
+#include "engine/random_ahead.h"
+
+#include "os/os_seam.h"
+
+#include <synchapi.h>
+
+namespace {
+
+// The value of the released count that tells the thread to stop making.
+constexpr uint64_t kQuit = ~uint64_t{0};
+
+// Returns once `counter` holds something else than `seen`, or at once if it
+// already does. The system may wake a waiter for nothing; the callers
+// check their condition again.
+void WaitForChange(const std::atomic<uint64_t>& counter, uint64_t seen)
+{
+    if (counter.load() != seen) return;
+    WaitOnAddress(const_cast<std::atomic<uint64_t>*>(&counter), &seen, sizeof seen, INFINITE);
+}
+
+// Stores `value` in `counter` and wakes the thread waiting for it. Returns nothing.
+void Publish(std::atomic<uint64_t>& counter, uint64_t value)
+{
+    counter.store(value);
+    WakeByAddressAll(&counter);
+}
+
+}  // namespace
+
+RandomAhead::RandomAhead(EraseRng& rng, int64_t length)
+    : rng_(rng), length_(length), ring_(size_t{kAheadStretch} * kAheadStretches)
+{
+    os.StartThread([this] { Make(); }, &thread_);
+}
+
+// The thread only stops between two stretches, so the engine is then at the
+// start of the stretch it has not made; the stretch holding the next byte is
+// either that one or one still in the ring, whose engine was kept.
+RandomAhead::~RandomAhead()
+{
+    if (!Started()) return;
+    Publish(released_, kQuit);
+    thread_.join();
+    const uint64_t stretch = handedOut_ / kAheadStretch;
+    if (stretch < made_.load()) rng_ = before_[stretch % kAheadStretches];
+    rng_.discard(handedOut_ - stretch * kAheadStretch);
+}
+
+void RandomAhead::Make()
+{
+    const ByteDistribution dist;
+    for (uint64_t stretch = 0; static_cast<int64_t>(stretch * kAheadStretch) < length_; ++stretch) {
+        for (uint64_t released = released_.load(); released != kQuit && stretch - released >= kAheadStretches;
+             released = released_.load()) {
+            WaitForChange(released_, released);
+        }
+        if (released_.load() == kQuit) return;
+        const int64_t left = length_ - static_cast<int64_t>(stretch * kAheadStretch);
+        before_[stretch % kAheadStretches] = rng_;
+        dist.Fill(rng_, ring_.data() + stretch % kAheadStretches * kAheadStretch,
+                  static_cast<size_t>(left < kAheadStretch ? left : kAheadStretch));
+        Publish(made_, stretch + 1);
+    }
+}
+
+const uint8_t* RandomAhead::Next(uint32_t count)
+{
+    const uint64_t stretch = handedOut_ / kAheadStretch;
+    if (released_.load() < stretch) Publish(released_, stretch);
+    for (uint64_t made = made_.load(); made <= stretch; made = made_.load()) WaitForChange(made_, made);
+    const uint8_t* bytes = ring_.data() + stretch % kAheadStretches * kAheadStretch + handedOut_ % kAheadStretch;
+    handedOut_ += count;
+    return bytes;
+}

@@ -1,0 +1,57 @@
+// The random bytes of a long pass, made on a second thread while the pass
+// writes the bytes made before them.
+#pragma once
+
+#include "engine/pass.h"
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+// Bytes the second thread hands over at once, and how many such stretches it
+// may have made ahead of the writes: a fixed ring, so memory stays flat
+// whatever the length of the pass.
+constexpr uint32_t kAheadStretch = 256 * 1024;
+constexpr int kAheadStretches = 4;
+
+// A pass no longer than the ring gains too little to pay for a thread.
+constexpr int64_t kAheadMinimum = int64_t{kAheadStretch} * kAheadStretches;
+
+// A non-copyable owner of the second thread and its ring. The bytes handed
+// out are exactly those that filling `length` bytes from `rng` in order
+// would give, and when the holder goes, `rng` stands where it would stand
+// had the pass drawn just the bytes handed out: all of them after a whole
+// pass, fewer after a pass that ended early.
+class RandomAhead {
+public:
+    // Starts the thread through the OS seam; Started() tells whether it ran.
+    RandomAhead(EraseRng& rng, int64_t length);
+    // Stops the thread, waits for it, and sets `rng` as described above.
+    ~RandomAhead();
+    RandomAhead(const RandomAhead&) = delete;
+    RandomAhead& operator=(const RandomAhead&) = delete;
+
+    // Returns true when the thread runs; false when the system would not
+    // start one, and the pass is to fill its bytes itself.
+    bool Started() const { return thread_.joinable(); }
+    // Returns the next `count` bytes, waiting until they are made. `count`
+    // is at most 64 KiB and the stretches are whole 64 KiB chunks, so no
+    // request crosses from one stretch into the next. Every earlier request
+    // must be done with: its stretch may be refilled now.
+    const uint8_t* Next(uint32_t count);
+
+private:
+    // The second thread's body: fills stretch after stretch until the
+    // length is made or the holder goes. Returns nothing.
+    void Make();
+
+    EraseRng& rng_;
+    const int64_t length_;
+    std::vector<uint8_t> ring_;
+    EraseRng before_[kAheadStretches];    // the engine before each stretch in the ring was made
+    std::atomic<uint64_t> made_{0};       // stretches made
+    std::atomic<uint64_t> released_{0};   // stretches written and free again; kQuit: stop making
+    uint64_t handedOut_ = 0;              // bytes handed out
+    std::thread thread_;
+};
