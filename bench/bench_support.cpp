@@ -80,9 +80,6 @@ const char* const kSlotNames[SlotCount] = {
 #undef NAME
 };
 
-// The costliest calls are listed one by one, the others summed.
-constexpr size_t kCallsShown = 12;
-
 std::atomic<int64_t> slotTicks[SlotCount];
 std::atomic<int64_t> slotCalls[SlotCount];
 
@@ -139,7 +136,7 @@ void ResetTimedOs()
     }
 }
 
-double PrintTimedOs(double totalSeconds)
+double PrintTimedOs(double totalSeconds, size_t shown)
 {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
@@ -152,14 +149,14 @@ double PrintTimedOs(double totalSeconds)
         const int slot = order[rank];
         const double seconds = static_cast<double>(slotTicks[slot]) / static_cast<double>(frequency.QuadPart);
         inCalls += seconds;
-        if (rank >= kCallsShown) {
+        if (rank >= shown) {
             others += seconds;
             continue;
         }
         printf("    %-28s %8lld calls %8.3f s %5.1f %%\n", kSlotNames[slot], static_cast<long long>(slotCalls[slot].load()),
                seconds, totalSeconds > 0 ? 100.0 * seconds / totalSeconds : 0.0);
     }
-    if (order.size() > kCallsShown)
+    if (order.size() > shown)
         printf("    %-28s %14s %8.3f s %5.1f %%\n", "other OS calls", "", others,
                totalSeconds > 0 ? 100.0 * others / totalSeconds : 0.0);
     fflush(stdout);

@@ -2,6 +2,7 @@
 // figures, and a timed OS seam that tells where an erase spends its time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -30,9 +31,10 @@ void InstallTimedOs();
 // Sets every timed call's count and time back to zero. Returns nothing.
 void ResetTimedOs();
 
-// Prints the timed calls, largest time first, each with its share of
-// `totalSeconds`. Returns the seconds spent in all of them together.
-double PrintTimedOs(double totalSeconds);
+// Prints the `shown` timed calls that took longest, largest time first, each
+// with its share of `totalSeconds`, and the others together. Returns the
+// seconds spent in all of them.
+double PrintTimedOs(double totalSeconds, size_t shown = 8);
 
 // Erases the file tree under `root` file by file (`verify`: read back every
 // pass), first through the real erase job and main window ("job") or with

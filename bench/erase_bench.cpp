@@ -20,7 +20,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -92,21 +94,36 @@ BOOL WINAPI NoteDelete(LPCWSTR path)
     return timedDelete(path);
 }
 
+// Fails every thread start, so that a pass makes its random bytes itself.
+bool NoThread(std::function<void()>, std::thread*)
+{
+    return false;
+}
+
 // Erases a fresh file of `mebibytes` in `folder` with Random and Zero fill
 // 1-pass, verification off and on, and prints the rate of the whole erase
-// as "erase.LABEL.KIND" and of its pass alone as "pass.LABEL.KIND".
+// as "erase.LABEL.KIND" and of its pass alone as "pass.LABEL.KIND", with the
+// OS calls that took the most time. The "inline" cases make the random bytes
+// on the writing thread, the "old" ones also with the AVX2 kernel, as the
+// builds before the AVX-512 kernel and the second thread did.
 int BenchErase(const std::wstring& folder, uint64_t mebibytes, const char* label)
 {
     struct Case {
         const char* name;
         EraseMethodFn method;
         bool verify;
+        Mt64Path path;
+        bool secondThread;
     };
+    const Mt64Path best = BestMt64Path();
     const Case cases[] = {
-        {"random", EraseRandom, false},
-        {"zero", EraseZeroFill, false},
-        {"random.verify", EraseRandom, true},
-        {"zero.verify", EraseZeroFill, true},
+        {"random", EraseRandom, false, best, true},
+        {"random.inline", EraseRandom, false, best, false},
+        {"random.old", EraseRandom, false, Mt64Path::Avx2, false},
+        {"zero", EraseZeroFill, false, best, true},
+        {"random.verify", EraseRandom, true, best, true},
+        {"random.verify.old", EraseRandom, true, Mt64Path::Avx2, false},
+        {"zero.verify", EraseZeroFill, true, best, true},
     };
     const std::wstring path = folder + L"\\erase_bench.dat";
     const uint64_t bytes = mebibytes * kMiB;
@@ -114,10 +131,12 @@ int BenchErase(const std::wstring& folder, uint64_t mebibytes, const char* label
     timedDelete = os.DeleteFileW;
     os.DeleteFileW = NoteDelete;
     for (const Case& erase : cases) {
+        if (!UseMt64Path(erase.path)) continue;
         if (!CreateFilledFile(path, bytes)) {
             printf("cannot create the file to erase\n");
             return 1;
         }
+        os.StartThread = erase.secondThread ? RealOsCalls().StartThread : NoThread;
         verifyReadBack.store(erase.verify ? 1 : 0);
         StopFlag stop{0};
         passStarted = 0;
@@ -134,8 +153,9 @@ int BenchErase(const std::wstring& folder, uint64_t mebibytes, const char* label
         PrintFigure(name, MegabytesPerSecond(bytes, seconds), "MB/s");
         snprintf(name, sizeof name, "pass.%s.%s", label, erase.name);
         PrintFigure(name, MegabytesPerSecond(bytes, deleteAsked - passStarted), "MB/s");
-        PrintTimedOs(seconds);
+        PrintTimedOs(seconds, 3);
     }
+    UseMt64Path(best);
     os = RealOsCalls();
     return 0;
 }
