@@ -94,7 +94,8 @@ BOOL WINAPI NoteDelete(LPCWSTR path)
     return timedDelete(path);
 }
 
-// Fails every thread start, so that a pass makes its random bytes itself.
+// Fails every thread start, so that a pass makes its random bytes itself and
+// leaves every flush to its end, as passes did before they had helper threads.
 bool NoThread(std::function<void()>, std::thread*)
 {
     return false;
@@ -103,9 +104,9 @@ bool NoThread(std::function<void()>, std::thread*)
 // Erases a fresh file of `mebibytes` in `folder` with Random and Zero fill
 // 1-pass, verification off and on, and prints the rate of the whole erase
 // as "erase.LABEL.KIND" and of its pass alone as "pass.LABEL.KIND", with the
-// OS calls that took the most time. The "inline" cases make the random bytes
-// on the writing thread, the "old" ones also with the AVX2 kernel, as the
-// builds before the AVX-512 kernel and the second thread did.
+// OS calls that took the most time. The "inline" cases run without helper
+// threads, the "old" ones also with the AVX2 kernel, as the builds before
+// the AVX-512 kernel and the helper threads did.
 int BenchErase(const std::wstring& folder, uint64_t mebibytes, const char* label)
 {
     struct Case {
@@ -121,6 +122,7 @@ int BenchErase(const std::wstring& folder, uint64_t mebibytes, const char* label
         {"random.inline", EraseRandom, false, best, false},
         {"random.old", EraseRandom, false, Mt64Path::Avx2, false},
         {"zero", EraseZeroFill, false, best, true},
+        {"zero.old", EraseZeroFill, false, best, false},
         {"random.verify", EraseRandom, true, best, true},
         {"random.verify.old", EraseRandom, true, Mt64Path::Avx2, false},
         {"zero.verify", EraseZeroFill, true, best, true},

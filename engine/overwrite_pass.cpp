@@ -1,9 +1,10 @@
 #include "engine/overwrite_pass.h"
 
 #include "engine/log_text.h"
-#include "engine/random_ahead.h"
+#include "engine/pass_threads.h"
 #include "os/os_seam.h"
 
+#include <optional>
 #include <vector>
 
 namespace {
@@ -38,11 +39,14 @@ void AnnouncePass(LogFn log, void* context, const PassSpec& pass, int32_t number
 
 // Writes `length` bytes to `file` in 64 KiB chunks, each taken from
 // `nextChunk(size)` just before it is written, checking `stop` before each
-// chunk and reporting each to `report`, then flushes. Returns false when a
-// write fails or comes up short, the stop flag is set, or the flush fails.
+// chunk and reporting each to `report`, then flushes; a long pass is also
+// flushed behind its writes. Returns false when a write fails or comes up
+// short, the stop flag is set, or a flush fails.
 template <typename NextChunk>
 bool WriteChunks(HANDLE file, int64_t length, const StopFlag* stop, const PassProgress* report, NextChunk nextChunk)
 {
+    std::optional<FlushBehind> behind;
+    if (length >= kFlushBehindMinimum) behind.emplace(file);
     for (int64_t remaining = length; remaining >= 1;) {
         if (StopIsSet(stop)) return false;
         const uint32_t chunk = remaining < kChunkSize ? static_cast<uint32_t>(remaining) : kChunkSize;
@@ -51,9 +55,11 @@ bool WriteChunks(HANDLE file, int64_t length, const StopFlag* stop, const PassPr
         if (!os.WriteFile(file, bytes, chunk, &written, nullptr) || written != chunk) return false;
         remaining -= chunk;
         if (report != nullptr) ReportChunk(*report, chunk);
+        if (behind && remaining > 0 && (length - remaining) % kFlushBehindStretch == 0) behind->Ask();
     }
+    const bool flushedBehind = !behind || behind->Finish();
     // Bytes that never left the cache have not overwritten anything.
-    return os.FlushFileBuffers(file) != FALSE;
+    return os.FlushFileBuffers(file) != FALSE && flushedBehind;
 }
 
 }  // namespace

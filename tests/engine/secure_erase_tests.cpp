@@ -1,4 +1,4 @@
-#include "engine/random_ahead.h"
+#include "engine/pass_threads.h"
 #include "engine/overwrite_pass.h"
 #include "engine/secure_erase.h"
 #include "os/verbatim_path.h"
@@ -208,21 +208,23 @@ TEST(SecureEraseFile, EveryFailedSeamCallEndsInAKnownResultReleasesEverythingAnd
 
 // A random pass longer than the ring has its bytes made on a second thread:
 // the bytes, their replay by the verification and the engine left for the
-// next pass stay those of one thread, and a pass cut short still ends.
-TEST(SecureEraseFile, ALongRandomPassWritesTheSameBytesWithOrWithoutASecondThread)
+// next pass stay those of one thread, and a pass cut short still ends. A
+// pass long enough to be flushed behind its writes fails with such a flush.
+TEST(SecureEraseFile, ALongPassWritesTheSameBytesWithItsHelperThreadsOrWithout)
 {
     const struct {
         const char* name;
+        size_t size;
         std::function<void(FakeOs&)> arrange;
         EraseResult result;
     } cases[] = {
-        {"second thread", [](FakeOs&) {}, EraseResult::Success},
-        {"no thread to be had", [](FakeOs& f) { f.FailNthCall(OsFn::StartThread, 1); }, EraseResult::Success},
-        {"a write moves fewer bytes", [](FakeOs& f) { f.ShortenNthWrite(5, 100); }, EraseResult::WriteFailed},
+        {"second thread", kAheadMinimum + 4096, [](FakeOs&) {}, EraseResult::Success},
+        {"no thread to be had", kAheadMinimum + 4096, [](FakeOs& f) { f.FailNthCall(OsFn::StartThread, 1); }, EraseResult::Success},
+        {"a write moves fewer bytes", kAheadMinimum + 4096, [](FakeOs& f) { f.ShortenNthWrite(5, 100); }, EraseResult::WriteFailed},
+        {"a flush behind the writes fails", kFlushBehindMinimum, [](FakeOs& f) { f.FailNthCall(OsFn::FlushFileBuffers, 1); },
+         EraseResult::WriteFailed},
     };
     verifyReadBack = 1;
-    const size_t size = kAheadMinimum + 4096;
-    const std::vector<uint8_t> expected = ExpectedBytes({RandomPass(), RandomPass()}, size, EraseRng(5489));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TempFolder folder;
@@ -232,8 +234,9 @@ TEST(SecureEraseFile, ALongRandomPassWritesTheSameBytesWithOrWithoutASecondThrea
         std::vector<uint8_t> written;
         CaptureWrites(fake, written);
         SinkRecord sink;
-        EXPECT_EQ(c.result, Erase(folder.File(L"big", Ramp(size)), {RandomPass(), RandomPass()}, sink));
-        EXPECT_EQ(c.result == EraseResult::Success ? 2 : 1, fake.Calls(OsFn::StartThread));
+        EXPECT_EQ(c.result, Erase(folder.File(L"big", Ramp(c.size)), {RandomPass(), RandomPass()}, sink));
+        EXPECT_EQ(c.result == EraseResult::Success ? 2 : 1 + (c.size >= kFlushBehindMinimum), fake.Calls(OsFn::StartThread));
+        const std::vector<uint8_t> expected = ExpectedBytes({RandomPass(), RandomPass()}, c.size, EraseRng(5489));
         const size_t compared = c.result == EraseResult::Success ? expected.size() : 4 * kChunkSize;
         ASSERT_GE(written.size(), compared);
         EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + compared, written.begin()));

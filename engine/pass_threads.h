@@ -1,8 +1,11 @@
-// The random bytes of a long pass, made on a second thread while the pass
-// writes the bytes made before them.
+// The helpers of a long pass, each on a thread of its own: one makes the
+// random bytes ahead of the writes, one flushes the bytes already written
+// while the later ones are being written.
 #pragma once
 
 #include "engine/pass.h"
+
+#include <windows.h>
 
 #include <atomic>
 #include <cstdint>
@@ -53,5 +56,43 @@ private:
     std::atomic<uint64_t> made_{0};       // stretches made
     std::atomic<uint64_t> released_{0};   // stretches written and free again; kQuit: stop making
     uint64_t handedOut_ = 0;              // bytes handed out
+    std::thread thread_;
+};
+
+// How often a long pass asks for its written bytes to be flushed behind it,
+// and the shortest pass that does: the cache then starts writing a long pass
+// to the disk while the pass goes on, instead of holding it all for the
+// flush at the pass's end.
+constexpr int64_t kFlushBehindStretch = int64_t{16} * 1024 * 1024;
+constexpr int64_t kFlushBehindMinimum = kFlushBehindStretch * 2;
+
+// A non-copyable owner of the thread that flushes a file behind a pass.
+// The pass still ends with a flush of its own; this one only shortens it.
+class FlushBehind {
+public:
+    // Starts the thread through the OS seam for `file`, which must stay open
+    // until the holder goes; without a thread nothing is flushed early.
+    explicit FlushBehind(HANDLE file);
+    // Waits for a flush still running and stops the thread, as Finish does.
+    ~FlushBehind() { Finish(); }
+    FlushBehind(const FlushBehind&) = delete;
+    FlushBehind& operator=(const FlushBehind&) = delete;
+
+    // Asks for the bytes written so far to be flushed; a request made while
+    // a flush runs is served by the next one. Returns nothing.
+    void Ask();
+    // Waits for a flush still running and stops the thread. Returns false
+    // when a flush made behind the pass failed: bytes it was to force out
+    // may never reach the disk, whatever later flushes say.
+    bool Finish();
+
+private:
+    // The thread's body: one flush per round of requests until the holder
+    // goes. Returns nothing.
+    void Run();
+
+    const HANDLE file_;
+    std::atomic<uint64_t> asked_{0};  // requests so far; kQuit: stop
+    std::atomic<bool> failed_{false};
     std::thread thread_;
 };

@@ -1,4 +1,4 @@
-#include "engine/random_ahead.h"
+#include "engine/pass_threads.h"
 
 #include "os/os_seam.h"
 
@@ -6,7 +6,7 @@
 
 namespace {
 
-// The value of the released count that tells the thread to stop making.
+// The value of a helper's counter that tells its thread to stop.
 constexpr uint64_t kQuit = ~uint64_t{0};
 
 // Returns once `counter` holds something else than `seen`, or at once if it
@@ -71,4 +71,35 @@ const uint8_t* RandomAhead::Next(uint32_t count)
     const uint8_t* bytes = ring_.data() + stretch % kAheadStretches * kAheadStretch + handedOut_ % kAheadStretch;
     handedOut_ += count;
     return bytes;
+}
+
+FlushBehind::FlushBehind(HANDLE file) : file_(file)
+{
+    os.StartThread([this] { Run(); }, &thread_);
+}
+
+bool FlushBehind::Finish()
+{
+    if (thread_.joinable()) {
+        Publish(asked_, kQuit);
+        thread_.join();
+    }
+    return !failed_.load();
+}
+
+void FlushBehind::Ask()
+{
+    if (thread_.joinable()) Publish(asked_, asked_.load() + 1);
+}
+
+void FlushBehind::Run()
+{
+    for (uint64_t served = 0, asked = asked_.load(); asked != kQuit; asked = asked_.load()) {
+        if (asked == served) {
+            WaitForChange(asked_, asked);
+            continue;
+        }
+        if (!os.FlushFileBuffers(file_)) failed_.store(true);
+        served = asked;
+    }
 }
