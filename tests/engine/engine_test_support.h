@@ -11,12 +11,9 @@
 #include <string>
 #include <vector>
 
-// Records every text and percent the engine reports, as "text" and "%NN";
-// a percent of `raiseAt` or more sets `raise`, when there is one.
+// Records every text and percent the engine reports, as "text" and "%NN".
 struct SinkRecord {
     std::vector<std::wstring> events;
-    StopFlag* raise = nullptr;
-    int32_t raiseAt = 0;
 };
 intptr_t RecordProgress(int32_t percent, void* context);
 intptr_t RecordLog(const wchar_t* text, void* context);
