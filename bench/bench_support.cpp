@@ -136,7 +136,7 @@ void ResetTimedOs()
     }
 }
 
-double PrintTimedOs(double totalSeconds, size_t shown)
+double PrintTimedOs(double totalSeconds, size_t shown, size_t items)
 {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
@@ -153,8 +153,16 @@ double PrintTimedOs(double totalSeconds, size_t shown)
             others += seconds;
             continue;
         }
-        printf("    %-28s %8lld calls %8.3f s %5.1f %%\n", kSlotNames[slot], static_cast<long long>(slotCalls[slot].load()),
+        printf("    %-28s %8lld calls %8.3f s %5.1f %%", kSlotNames[slot], static_cast<long long>(slotCalls[slot].load()),
                seconds, totalSeconds > 0 ? 100.0 * seconds / totalSeconds : 0.0);
+        if (items > 0) printf("  %6.2f per file", static_cast<double>(slotCalls[slot]) / static_cast<double>(items));
+        printf("\n");
+    }
+    if (items > 0) {
+        int64_t calls = 0;
+        for (int slot : order) calls += slotCalls[slot];
+        printf("    %-28s %8lld calls %24s %6.2f per file\n", "all OS calls", static_cast<long long>(calls), "",
+               static_cast<double>(calls) / static_cast<double>(items));
     }
     if (order.size() > shown)
         printf("    %-28s %14s %8.3f s %5.1f %%\n", "other OS calls", "", others,

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include <windows.h>
+
 constexpr uint64_t kMiB = 1024 * 1024;
 
 // Returns seconds from an arbitrary start, with the performance counter's resolution.
@@ -32,9 +34,9 @@ void InstallTimedOs();
 void ResetTimedOs();
 
 // Prints the `shown` timed calls that took longest, largest time first, each
-// with its share of `totalSeconds`, and the others together. Returns the
-// seconds spent in all of them.
-double PrintTimedOs(double totalSeconds, size_t shown = 8);
+// with its share of `totalSeconds` and, when `items` is not 0, its calls per
+// item; then the others together. Returns the seconds spent in all of them.
+double PrintTimedOs(double totalSeconds, size_t shown = 8, size_t items = 0);
 
 // Erases the file tree under `root` file by file (`verify`: read back every
 // pass), first through the real erase job and main window ("job") or with
@@ -42,6 +44,7 @@ double PrintTimedOs(double totalSeconds, size_t shown = 8);
 // "small.LABEL". Returns the process exit code.
 int RunSmallFilesBench(const std::wstring& root, bool verify, bool throughJob, const char* label);
 
-// Creates `count` files of 1 to 8 KiB in folders of 100 under `root`.
-// Returns false when one cannot be created.
-bool CreateFileTree(const std::wstring& root, int count);
+// Creates `count` files in folders of 100 under `root`, each of `bytes`
+// bytes, or of 1 to 8 KiB when `bytes` is 0. Returns false when one cannot
+// be created.
+bool CreateFileTree(const std::wstring& root, int count, DWORD bytes);

@@ -5,7 +5,7 @@
 //   erase_bench fill MiB
 //   erase_bench erase FOLDER MiB LABEL
 //   erase_bench memory FOLDER MiB
-//   erase_bench tree FOLDER COUNT
+//   erase_bench tree FOLDER COUNT [BYTES]
 //   erase_bench small FOLDER verify|noverify job|direct LABEL
 #include "bench/bench_support.h"
 
@@ -184,7 +184,7 @@ int BenchMemory(const std::wstring& folder, uint64_t mebibytes)
 int Usage()
 {
     printf("usage: erase_bench fill MiB | erase FOLDER MiB LABEL | memory FOLDER MiB |\n"
-           "                   tree FOLDER COUNT | small FOLDER verify|noverify job|direct LABEL\n");
+           "                   tree FOLDER COUNT [BYTES] | small FOLDER verify|noverify job|direct LABEL\n");
     return 2;
 }
 
@@ -206,7 +206,7 @@ int main()
         return BenchErase(folder, wcstoull(argv[3], nullptr, 10), label);
     }
     if (command == L"memory") return BenchMemory(folder, wcstoull(argv[3], nullptr, 10));
-    if (command == L"tree") return CreateFileTree(folder, _wtoi(argv[3])) ? 0 : 1;
+    if (command == L"tree") return CreateFileTree(folder, _wtoi(argv[3]), argc > 4 ? _wtoi(argv[4]) : 0) ? 0 : 1;
     if (command == L"small" && argc == 6) {
         char label[32];
         snprintf(label, sizeof label, "%ls", argv[5]);

@@ -127,20 +127,20 @@ double EraseDirectly(const std::wstring& root, bool verify, size_t& files)
 
 }  // namespace
 
-bool CreateFileTree(const std::wstring& root, int count)
+bool CreateFileTree(const std::wstring& root, int count, DWORD bytes)
 {
     CreateDirectoryW(root.c_str(), nullptr);
     std::mt19937 sizes(2024);
-    std::vector<uint8_t> bytes(8192, 0x5A);
+    std::vector<uint8_t> contents(8192, 0x5A);
     for (int index = 0; index < count; ++index) {
         wchar_t folder[32], name[32];
         swprintf(folder, 32, L"\\d%03d", index / 100);
         swprintf(name, 32, L"\\file%05d.dat", index);
         if (index % 100 == 0) CreateDirectoryW((root + folder).c_str(), nullptr);
-        const DWORD size = 1024 + sizes() % (7 * 1024 + 1);
+        const DWORD size = bytes != 0 ? bytes : 1024 + sizes() % (7 * 1024 + 1);
         HANDLE file = CreateFileW((root + folder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD written = 0;
-        bool ok = file != INVALID_HANDLE_VALUE && WriteFile(file, bytes.data(), size, &written, nullptr) && written == size;
+        bool ok = file != INVALID_HANDLE_VALUE && WriteFile(file, contents.data(), size, &written, nullptr) && written == size;
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
         if (!ok) return false;
     }
@@ -159,7 +159,7 @@ int RunSmallFilesBench(const std::wstring& root, bool verify, bool throughJob, c
     snprintf(name, sizeof name, "small.%s.%s.verify%d", label, throughJob ? "job" : "direct", verify ? 1 : 0);
     PrintFigure(name, static_cast<double>(files) / seconds, "files/s");
     printf("    %zu files in %.2f s; where the time went:\n", files, seconds);
-    const double inCalls = PrintTimedOs(seconds);
+    const double inCalls = PrintTimedOs(seconds, 32, files);
     if (throughJob) {
         printf("    %-28s %8lld sent   %8.3f s %5.1f %%  (window thread, showing them)\n", "job reports",
                static_cast<long long>(reportsHandled), reportSeconds, 100.0 * reportSeconds / seconds);
