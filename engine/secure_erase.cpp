@@ -1,6 +1,7 @@
 #include "engine/secure_erase.h"
 
 #include "engine/alternate_streams.h"
+#include "engine/cluster_cache.h"
 #include "engine/log_text.h"
 #include "engine/os_handle.h"
 #include "engine/overwrite_pass.h"
@@ -33,6 +34,8 @@ struct FileState {
     DWORD attributes;              // as found
     bool readOnlyCleared = false;
     bool overwritten = false;      // some byte of the file or a stream may have been written
+    FileHandle probe{INVALID_HANDLE_VALUE};  // the probe's handle, kept until the rename
+    bool probeWrites = false;      // it was opened for writing too
 };
 
 // Logs why a stopped or failed pass ended the erase. Returns Canceled when
@@ -44,13 +47,38 @@ EraseResult LogPassEnded(const EraseSink& sink)
     return canceled ? EraseResult::Canceled : EraseResult::WriteFailed;
 }
 
-// Returns true when the open handle is itself a reparse point: the file was
-// swapped for a link after its path was checked. A failed query counts as
-// no: the handle was opened without following links, so it reaches the link
-// object and never the file a link points to.
-bool HandleIsReparsePoint(HANDLE file, BY_HANDLE_FILE_INFORMATION& info)
+// Returns the attributes of the open handle, or INVALID_FILE_ATTRIBUTES when
+// the query fails.
+DWORD HandleAttributes(HANDLE file)
 {
-    return os.GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    return os.GetFileInformationByHandle(file, &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+}
+
+// Returns true when `attributes`, as a handle reported them, are those of a
+// reparse point: the file was swapped for a link after its path was checked.
+// A failed query counts as no: the handle was opened without following
+// links, so it reaches the link object and never the file a link points to.
+bool IsReparsePoint(DWORD attributes)
+{
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Measures the open file and reads its attributes and link count into
+// `info`, all with one query; only when that query fails is the size asked
+// alone, with the attributes and links left unknown (zero). Returns false
+// when the size cannot be told.
+bool MeasureFile(HANDLE file, BY_HANDLE_FILE_INFORMATION& info, int64_t& size)
+{
+    if (os.GetFileInformationByHandle(file, &info)) {
+        size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+        return true;
+    }
+    info = {};
+    LARGE_INTEGER measured = {};
+    if (!os.GetFileSizeEx(file, &measured)) return false;
+    size = measured.QuadPart;
+    return true;
 }
 
 // Opens `path` with `access` and read sharing, without following a link.
@@ -60,24 +88,34 @@ HANDLE OpenWithoutFollowing(const wchar_t* path, DWORD access)
     return os.CreateFileW(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-// Opens the file at `path` read-only, measures it and warns about further
-// links; `shown` is the path as the user gave it. Returns Success with `size`
-// set, or the result that ends the erase.
-EraseResult ProbeFile(const wchar_t* path, const wchar_t* shown, const EraseSink& sink, int64_t& size)
+// Opens the file for the probe. One that is not read-only is opened for
+// writing too, so that the same handle can zero a small file in place;
+// where writing is refused, and for a read-only file, it is opened for
+// reading only. Returns true when it was opened.
+bool OpenForProbe(FileState& file)
 {
-    FileHandle file(OpenWithoutFollowing(path, GENERIC_READ));
-    if (!file.IsValid()) {
+    const bool readOnly = file.attributes == INVALID_FILE_ATTRIBUTES || (file.attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (!readOnly) file.probe.Reset(OpenWithoutFollowing(file.original.c_str(), GENERIC_READ | GENERIC_WRITE));
+    file.probeWrites = file.probe.IsValid();
+    if (!file.probeWrites) file.probe.Reset(OpenWithoutFollowing(file.original.c_str(), GENERIC_READ));
+    return file.probe.IsValid();
+}
+
+// Opens the file, measures it and warns about further links; `shown` is
+// the path as the user gave it. The handle stays open in `file`. Returns
+// Success with `size` set, or the result that ends the erase.
+EraseResult ProbeFile(FileState& file, const wchar_t* shown, const EraseSink& sink, int64_t& size)
+{
+    if (!OpenForProbe(file)) {
         LogFormatted(sink.log, sink.context, CapacityForName(512, shown), L"Failed to open file: %ls", shown);
         return EraseResult::OpenFailed;
     }
-    LARGE_INTEGER measured = {};
-    if (!os.GetFileSizeEx(file.Get(), &measured)) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!MeasureFile(file.probe.Get(), info, size)) {
         LogText(sink.log, sink.context, L"Failed to get file size.");
         return EraseResult::Error;
     }
-    size = measured.QuadPart;
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (HandleIsReparsePoint(file.Get(), info)) {
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         LogText(sink.log, sink.context, kRefusalText);
         return EraseResult::Refused;
     }
@@ -100,23 +138,24 @@ void ClearReadOnly(FileState& file)
 }
 
 // Opens the file for writing, refusing a handle that turns out to be a link.
-// Returns Success with `file` set, or OpenFailed / Refused with `file` empty;
-// logs nothing.
-EraseResult OpenForWriting(const wchar_t* path, FileHandle& file)
+// Returns Success with `file` set and `attributes` as the handle reports
+// them (INVALID_FILE_ATTRIBUTES when unknown), or OpenFailed / Refused with
+// `file` empty; logs nothing.
+EraseResult OpenForWriting(const wchar_t* path, FileHandle& file, DWORD& attributes)
 {
     file.Reset(OpenWithoutFollowing(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES));
     if (!file.IsValid()) return EraseResult::OpenFailed;
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!HandleIsReparsePoint(file.Get(), info)) return EraseResult::Success;
+    attributes = HandleAttributes(file.Get());
+    if (!IsReparsePoint(attributes)) return EraseResult::Success;
     file.Reset();
     return EraseResult::Refused;
 }
 
-// Opens the renamed file for the passes. Returns Success with `file` set,
-// or OpenFailed / Refused (both logged).
-EraseResult OpenForOverwrite(const std::wstring& path, const EraseSink& sink, FileHandle& file)
+// Opens the renamed file for the passes. Returns Success with `file` and
+// `attributes` set, or OpenFailed / Refused (both logged).
+EraseResult OpenForOverwrite(const std::wstring& path, const EraseSink& sink, FileHandle& file, DWORD& attributes)
 {
-    EraseResult opened = OpenForWriting(path.c_str(), file);
+    EraseResult opened = OpenForWriting(path.c_str(), file, attributes);
     if (opened == EraseResult::OpenFailed) {
         const std::wstring shown = ShownPath(path);
         LogFormatted(sink.log, sink.context, CapacityForName(512, shown.c_str()), L"Unable to open for overwrite: %ls",
@@ -127,25 +166,22 @@ EraseResult OpenForOverwrite(const std::wstring& path, const EraseSink& sink, Fi
 }
 
 // Asks the file system to store the file plainly, so that every pass lands
-// on the clusters that hold the data. Both results are ignored.
-void DisableCompressionAndSparse(HANDLE file)
+// on the clusters that hold the data. A file whose handle reported neither
+// compression nor sparseness is stored plainly already and is not asked;
+// one whose attributes are unknown is asked both. Both results are ignored.
+void DisableCompressionAndSparse(HANDLE file, DWORD attributes)
 {
+    const bool unknown = attributes == INVALID_FILE_ATTRIBUTES;
     DWORD returned = 0;
     USHORT compression = COMPRESSION_FORMAT_NONE;
-    os.DeviceIoControl(file, FSCTL_SET_COMPRESSION, &compression, sizeof compression, nullptr, 0, &returned, nullptr);
+    if (unknown || (attributes & FILE_ATTRIBUTE_COMPRESSED) != 0) {
+        os.DeviceIoControl(file, FSCTL_SET_COMPRESSION, &compression, sizeof compression, nullptr, 0, &returned, nullptr);
+    }
     FILE_SET_SPARSE_BUFFER sparse = {};
     sparse.SetSparse = FALSE;
-    os.DeviceIoControl(file, FSCTL_SET_SPARSE, &sparse, sizeof sparse, nullptr, 0, &returned, nullptr);
-}
-
-// Returns the cluster size of the volume that holds `path`, or 0 when unknown.
-uint32_t ClusterSizeOf(const wchar_t* path)
-{
-    wchar_t volume[MAX_PATH] = {};
-    if (!os.GetVolumePathNameW(path, volume, MAX_PATH)) return 0;
-    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
-    if (!os.GetDiskFreeSpaceW(volume, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters)) return 0;
-    return static_cast<uint32_t>(sectorsPerCluster * bytesPerSector);
+    if (unknown || (attributes & FILE_ATTRIBUTE_SPARSE_FILE) != 0) {
+        os.DeviceIoControl(file, FSCTL_SET_SPARSE, &sparse, sizeof sparse, nullptr, 0, &returned, nullptr);
+    }
 }
 
 // Returns the end of the last cluster of a file of `size` bytes, or `size`
@@ -172,16 +208,21 @@ int64_t InPlaceLimit(uint32_t cluster)
 }
 
 // Zeroes the main stream in place when it is non-empty and shorter than
-// `limit`. Returns true when it may be lengthened afterwards: it was zeroed,
-// or is empty or long enough not to need it; false when the open or the
-// write failed or the stop flag ended it. Sets `opened` when the stream was
-// opened for zeroing.
-bool ZeroSmallMainStream(const wchar_t* path, int64_t size, int64_t limit, const StopFlag* stop, bool& opened)
+// `limit`, through the probe's handle where that may write, else through a
+// handle of its own once the probe's, which shares no writing, is closed.
+// Returns true when it may be lengthened afterwards: it was zeroed, or is
+// empty or long enough not to need it; false when the open or the write
+// failed or the stop flag ended it. Sets `opened` when the stream was opened
+// for zeroing.
+bool ZeroSmallMainStream(FileState& file, int64_t size, int64_t limit, const StopFlag* stop, bool& opened)
 {
     if (size == 0 || size >= limit) return true;
-    FileHandle file;
-    opened = OpenForWriting(path, file) == EraseResult::Success;
-    return opened && WriteZerosInPlace(file.Get(), size, stop);
+    if (file.probeWrites) return opened = true, WriteZerosInPlace(file.probe.Get(), size, stop);
+    file.probe.Reset();
+    FileHandle own;
+    DWORD attributes = 0;
+    opened = OpenForWriting(file.original.c_str(), own, attributes) == EraseResult::Success;
+    return opened && WriteZerosInPlace(own.Get(), size, stop);
 }
 
 // On NTFS a stream of a few hundred bytes lives inside the file's MFT
@@ -191,14 +232,17 @@ bool ZeroSmallMainStream(const wchar_t* path, int64_t size, int64_t limit, const
 // rename. A stop ends the zeroing; the steps that follow report it. Returns
 // the length the main stream is to be lengthened to: the end of its last
 // cluster, or its own size when its zeroing failed (the passes then write
-// the data where it is rather than move it away).
+// the data where it is rather than move it away). The probe's handle is
+// closed here, after the main stream: the streams are opened unshared, and
+// a file held open cannot be renamed.
 int64_t ZeroResidentStreams(FileState& file, int64_t size, const StreamNames& streams, const StopFlag* stop)
 {
     const uint32_t cluster = ClusterSizeOf(file.original.c_str());
     const int64_t limit = InPlaceLimit(cluster);
     bool opened = false;
     const int64_t target =
-        ZeroSmallMainStream(file.original.c_str(), size, limit, stop, opened) ? ClusterEnd(size, cluster) : size;
+        ZeroSmallMainStream(file, size, limit, stop, opened) ? ClusterEnd(size, cluster) : size;
+    file.probe.Reset();
     const bool streamsZeroed = ZeroSmallAlternateStreams(file.original.c_str(), streams, limit, stop);
     file.overwritten = file.overwritten || opened || streamsZeroed;
     return target;
@@ -249,10 +293,11 @@ EraseResult OverwriteAndDelete(FileState& state, int64_t size, int64_t target, c
                                const wchar_t* successMessage, const EraseSink& sink, EraseRng& rng)
 {
     FileHandle file;
-    EraseResult opened = OpenForOverwrite(state.current, sink, file);
+    DWORD attributes = 0;
+    EraseResult opened = OpenForOverwrite(state.current, sink, file, attributes);
     if (opened != EraseResult::Success) return opened;
     state.overwritten = true;  // the file changes from the extension on
-    DisableCompressionAndSparse(file.Get());
+    DisableCompressionAndSparse(file.Get(), attributes);
     int64_t length = ExtendToClusterBoundary(file.Get(), size, target, sink);
     EraseResult written = RunPasses(file.Get(), state.current.c_str(), length, passes, sink, rng);
     file.Reset();
@@ -337,7 +382,7 @@ EraseResult SecureEraseFile(const wchar_t* path, PassList passes, const wchar_t*
         return EraseResult::Refused;
     }
     int64_t size = 0;
-    EraseResult probed = ProbeFile(file.original.c_str(), path, sink, size);
+    EraseResult probed = ProbeFile(file, path, sink, size);
     if (probed != EraseResult::Success) return probed;
     EraseRng rng;
     if (!SeedEraseRng(rng)) {

@@ -1,3 +1,4 @@
+#include "engine/cluster_cache.h"
 #include "jobs/job_report.h"
 #include "jobs/jobs.h"
 
@@ -13,10 +14,12 @@ enum class ItemsEnd {
 };
 
 // Erases the items in order until one does not succeed or a stop is
-// requested; every item reached gets its status word. Returns how the run
-// ended.
+// requested; every item reached gets its status word. The cluster size of
+// the items' volumes is asked once per folder for the whole run, and the
+// progress shown is coalesced across it. Returns how the run ended.
 ItemsEnd EraseItems(EraseMethodFn method, const std::vector<EraseItem>& items)
 {
+    const ClusterSizeCache clusterSizes;
     ReportContext context{};
     for (const EraseItem& item : items) {
         if (stopRequested.load()) {
@@ -26,6 +29,7 @@ ItemsEnd EraseItems(EraseMethodFn method, const std::vector<EraseItem>& items)
         context.row = item.row;
         const EraseResult result = method(item.path.c_str(), ReportProgress, ReportMessage, &context,
                                           &stopRequested, false);
+        ShowHeldProgress(context);
         SendJobStatus(item.row, ItemStatus(result));
         if (result == EraseResult::Canceled) {
             return ItemsEnd::Stopped;

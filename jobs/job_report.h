@@ -22,16 +22,31 @@ enum class JobOutcome : int32_t {
 extern HWND mainWindow;
 
 // The engine's context while a job erases one item; row -1 means no list row.
+// A job keeps one for all its items, so that the progress it shows is
+// coalesced across the whole job.
 struct ReportContext {
     HWND window;
     int32_t row;
+    int32_t shownPercent = -1;       // the percent last sent to the window
+    int32_t heldPercent = -1;        // one reported since and held back; -1: none
+    uint64_t progressSentAt = 0;     // when the last percent was sent, in system ticks (ms)
 };
 
-// Sends WM_APP_PROGRESS to the context's window; returns what SendMessageW returns.
+// Sends WM_APP_PROGRESS to the context's window, unless a percent went less
+// than a few dozenths of a second ago: the percent is then held back, to be
+// sent with the next text if the window does not show it yet. Returns what
+// SendMessageW returns, or 0 for a percent held back.
 intptr_t ReportProgress(int32_t percent, void* context);
 
-// Sends WM_APP_STATUS to the context's window; returns what SendMessageW returns.
+// Sends the context's held-back percent, if the window does not show it yet,
+// then WM_APP_STATUS to the context's window; returns what SendMessageW
+// returns for the text.
 intptr_t ReportMessage(const wchar_t* text, void* context);
+
+// Sends the context's held-back percent if the window does not show it yet,
+// so that what the window shows of an item is its last state before the
+// job's word for it. Returns nothing.
+void ShowHeldProgress(ReportContext& context);
 
 // Sends a job's own text (an item's status word, a wipe message) to the main
 // window for `row` (-1: the status line only) and waits until it is shown.
