@@ -1,5 +1,3 @@
-#include "engine/pass_threads.h"
-#include "engine/overwrite_pass.h"
 #include "engine/secure_erase.h"
 #include "os/verbatim_path.h"
 #include "tests/engine/engine_test_support.h"
@@ -193,40 +191,26 @@ TEST(SecureEraseFile, EveryFailedSeamCallEndsInAKnownResultReleasesEverythingAnd
     EXPECT_EQ(allowed, seen);  // every step that can end an erase was reached by some failure
 }
 
-// A random pass longer than the ring has its bytes made on a second thread:
-// the bytes, their replay by the verification and the engine left for the
-// next pass stay those of one thread, and a pass cut short still ends. A
-// pass long enough to be flushed behind its writes fails with such a flush.
+// A random pass over more than 1 MiB has its bytes made on a second thread, and one of 32 MiB is also flushed
+// behind its writes: the bytes and the engine left for the next pass stay those of one thread; a pass cut
+// short still ends; without a thread to be had the pass makes its own bytes; a failed flush behind it fails it.
 TEST(SecureEraseFile, ALongPassWritesTheSameBytesWithItsHelperThreadsOrWithout)
 {
-    const struct {
-        const char* name;
-        size_t size;
-        std::function<void(FakeOs&)> arrange;
-        EraseResult result;
-    } cases[] = {
-        {"second thread", kAheadMinimum + 4096, [](FakeOs&) {}, EraseResult::Success},
-        {"no thread to be had", kAheadMinimum + 4096, [](FakeOs& f) { f.FailNthCall(OsFn::StartThread, 1); }, EraseResult::Success},
-        {"a write moves fewer bytes", kAheadMinimum + 4096, [](FakeOs& f) { f.ShortenNthWrite(5, 100); }, EraseResult::WriteFailed},
-        {"a flush behind the writes fails", kFlushBehindMinimum, [](FakeOs& f) { f.FailNthCall(OsFn::FlushFileBuffers, 1); },
-         EraseResult::WriteFailed},
-    };
-    verifyReadBack = 1;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    using Case = std::tuple<size_t, std::function<void(FakeOs&)>, EraseResult>;
+    for (const auto& [size, arrange, result] : {Case{(1 << 20) + 4096, [](FakeOs&) {}, EraseResult::Success},
+                                               Case{(1 << 20) + 4096, [](FakeOs& f) { f.ShortenNthWrite(5, 100); }, EraseResult::WriteFailed},
+                                               Case{32 << 20, [](FakeOs& f) { f.FailNthCall(OsFn::StartThread, 1), f.FailNthCall(OsFn::FlushFileBuffers, 1); },
+                                                    EraseResult::WriteFailed}}) {
         TempFolder folder;
         FakeOs fake;
         fake.ScriptRandom({0x71, 0x15, 0, 0, 0, 0, 0, 0});  // seed 5489
-        c.arrange(fake);
+        arrange(fake);
         std::vector<uint8_t> written;
         CaptureWrites(fake, written);
-        SinkRecord sink;
-        EXPECT_EQ(c.result, Erase(folder.File(L"big", Ramp(c.size)), {RandomPass(), RandomPass()}, sink));
-        EXPECT_EQ(c.result == EraseResult::Success ? 2 : 1 + (c.size >= kFlushBehindMinimum), fake.Calls(OsFn::StartThread));
-        const std::vector<uint8_t> expected = ExpectedBytes({RandomPass(), RandomPass()}, c.size, EraseRng(5489));
-        const size_t compared = c.result == EraseResult::Success ? expected.size() : 4 * kChunkSize;
-        ASSERT_GE(written.size(), compared);
-        EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + compared, written.begin()));
-        EXPECT_LEDGER_BALANCED(fake);
+        const StopFlag never{0};
+        EXPECT_EQ(result, SecureEraseFile(folder.File(L"big", Ramp(size)).c_str(), {RandomPass(), RandomPass()}, nullptr, nullptr, nullptr, nullptr, &never, false));
+        EXPECT_EQ(result == EraseResult::Success ? 2 : 1 + (size == 32 << 20), fake.Calls(OsFn::StartThread)) << size;
+        const size_t compared = result == EraseResult::Success ? 2 * size : 4 * 65536;
+        EXPECT_TRUE(written.size() >= compared && std::equal(written.begin(), written.begin() + compared, ExpectedBytes({RandomPass(), RandomPass()}, size, EraseRng(5489)).begin()));
     }
 }

@@ -171,3 +171,26 @@ TEST(FileEraseJob, EveryFailedSeamCallEndsInOneTrueOutcomeAndReleasesEverything)
     }
     verifyReadBack = 0;
 }
+
+// Two files in each of two folders: each folder is asked for its cluster once. However the progress shown is
+// coalesced, every text comes in order and each row shows its own last percent, 100, before its method's last text.
+TEST(FileEraseJob, AsksEachFolderForItsClusterOnceAndShowsEveryTextInOrder)
+{
+    TempFolder temp;
+    FakeOs fake;
+    std::vector<EraseItem> items;
+    for (int32_t i = 0; i < 4; ++i) items.push_back({i, temp.File(std::wstring(i < 2 ? L"A\\" : L"B\\") + L"f" + std::to_wstring(i), Ramp(9000))});
+    verifyReadBack = 0;
+    JobWindow window;
+    EXPECT_EQ(0, window.Run([&] { FileEraseJob(EraseGost, items, {}); }));
+    EXPECT_EQ(2, fake.Calls(OsFn::GetDiskFreeSpaceW));
+    const Texts row = {L"File name scrambled.", L"Extended +3288 bytes for slack space coverage.", L"Pass 1/2: Overwrite with 0x00...",
+                       L"Pass 2/2: Random overwrite...", L"%100", L"Done"};
+    size_t texts = 0;
+    int32_t percent = -1;  // the last percent shown since the last row's word
+    for (const WindowReport& r : window.reports) {
+        if (r.message == WM_APP_PROGRESS) percent = r.first;
+        if (r.message == WM_APP_STATUS) { EXPECT_EQ(row[texts++ % 6], r.text.find(L"successfully") == std::wstring::npos ? r.text : L"%" + std::to_wstring(std::exchange(percent, -1))); }
+    }
+    EXPECT_EQ(4 * row.size(), texts);
+}
