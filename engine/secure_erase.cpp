@@ -173,13 +173,13 @@ void DisableCompressionAndSparse(HANDLE file, DWORD attributes)
 {
     const bool unknown = attributes == INVALID_FILE_ATTRIBUTES;
     DWORD returned = 0;
-    USHORT compression = COMPRESSION_FORMAT_NONE;
     if (unknown || (attributes & FILE_ATTRIBUTE_COMPRESSED) != 0) {
+        USHORT compression = COMPRESSION_FORMAT_NONE;
         os.DeviceIoControl(file, FSCTL_SET_COMPRESSION, &compression, sizeof compression, nullptr, 0, &returned, nullptr);
     }
-    FILE_SET_SPARSE_BUFFER sparse = {};
-    sparse.SetSparse = FALSE;
     if (unknown || (attributes & FILE_ATTRIBUTE_SPARSE_FILE) != 0) {
+        FILE_SET_SPARSE_BUFFER sparse = {};
+        sparse.SetSparse = FALSE;
         os.DeviceIoControl(file, FSCTL_SET_SPARSE, &sparse, sizeof sparse, nullptr, 0, &returned, nullptr);
     }
 }
