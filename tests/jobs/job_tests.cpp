@@ -56,39 +56,41 @@ TEST(RemoveFolders, EmptyFoldersGoAndAHeldOneStaysUnderRandomNames)
     EXPECT_EQ(Ramp(300, 9), ReadAll(temp / (folder + L"\\kept.bin")));
 }
 
-// The wipe file gets the available space less 64 MiB; a length the volume
-// refuses is retried at nine tenths until it would fall to 64 MiB.
-TEST(FreeSpaceWipeJob, LengthShrinksByTenthsToTheFloorAndNoWipeFileIsLeft)
+// The first wipe file gets the available space less 64 MiB, a length the
+// volume refuses is retried at nine tenths down to 64 MiB, further files take
+// what is left above that and the last one the reserve; a volume with room for
+// only one file leaves space unwiped, and says so. On a model volume where
+// every file created takes 4 KiB.
+TEST(FreeSpaceWipeJob, FilesTakeTheFreeSpaceByTenthsToTheFloorAndNoneIsLeft)
 {
+    const uint64_t a = 1000000007 + (64 << 20);
     const struct {
         uint64_t available;
         int64_t largest;  // the longest length the volume accepts
+        int files;        // wipe files the volume lets the job create
         EraseResult result;
         int32_t outcome;
         std::vector<int64_t> tried;
         const wchar_t* last;
     } cases[] = {
-        {128 << 20, INT64_MAX, EraseResult::Success, 2, {}, L"Not enough free space to wipe."},
-        {1000000007 + (64 << 20), 900000006, EraseResult::Success, 0, {1000000007, 900000006}, L"Working."},
-        {1000000007 + (64 << 20), INT64_MAX, EraseResult::WriteFailed, 2, {1000000007}, L"Working."},
-        {164 << 20, 0, EraseResult::Success, 2, {104857600, 94371840, 84934656, 76441190, 68797071}, L"Failed to allocate wipe space."}};
+        {128 << 20, INT64_MAX, 9, EraseResult::Success, 2, {}, L"Not enough free space to wipe."},
+        {a, 900000006, 9, EraseResult::Success, 0, {1000000007, 900000006, 100000001, 66060288}, L"Working."},
+        {a, 900000006, 1, EraseResult::Success, 2, {1000000007, 900000006}, L"Could not allocate all free space; 95 MiB were not wiped."},
+        {a, INT64_MAX, 9, EraseResult::WriteFailed, 2, {1000000007}, L"Working."},
+        {164 << 20, 0, 9, EraseResult::Success, 2, {104857600, 94371840, 84934656, 76441190, 68797071}, L"Failed to allocate wipe space."}};
     for (const auto& c : cases) {
         TempFolder temp;
         FakeOs fake;
-        std::vector<int64_t> tried;  // the real file keeps its length of 0
-        fake.hooks.GetDiskFreeSpaceExW = [&c](LPCWSTR, PULARGE_INTEGER free, auto...) {
-            free->QuadPart = c.available;
-            return TRUE;
+        std::vector<int64_t> tried;  // the real files keep their length of 0
+        int created = 0, wipeFiles = 0;
+        fake.hooks.CreateFileW = [&](LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD how, DWORD flags, HANDLE t) {
+            if (how == CREATE_ALWAYS && ++wipeFiles > c.files) return SetLastError(ERROR_DISK_FULL), INVALID_HANDLE_VALUE;
+            created += how != OPEN_EXISTING;
+            return RealOsCalls().CreateFileW(path, access, share, sa, how, flags, t);
         };
-        fake.hooks.SetFilePointerEx = [&](HANDLE, LARGE_INTEGER to, auto...) {
-            tried.push_back(to.QuadPart);
-            return TRUE;
-        };
-        fake.hooks.SetEndOfFile = [&](HANDLE) {
-            if (tried.back() <= c.largest) return TRUE;
-            SetLastError(ERROR_DISK_FULL);
-            return FALSE;
-        };
+        fake.hooks.GetDiskFreeSpaceExW = [&](LPCWSTR, PULARGE_INTEGER free, auto...) { return free->QuadPart = c.available - 4096 * created, TRUE; };
+        fake.hooks.SetFilePointerEx = [&](HANDLE, LARGE_INTEGER to, auto...) { return tried.push_back(to.QuadPart), TRUE; };
+        fake.hooks.SetEndOfFile = [&](HANDLE) { return tried.back() <= c.largest || (SetLastError(ERROR_DISK_FULL), FALSE); };
         scriptedResult = c.result;
         JobWindow window;
         const int32_t outcome = window.Run([&temp] { FreeSpaceWipeJob(temp.path(), ScriptedMethod); });
