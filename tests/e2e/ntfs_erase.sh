@@ -2,11 +2,12 @@
 # Proof on a real NTFS volume, judged by the raw image: files erased by the
 # real erase job (Random 1-pass, DoD 3-pass and Gutmann, verification on)
 # leave no byte of their contents or of a named stream, and no original name
-# anywhere the erase can reach. The files are written through ntfs-3g: some
-# small enough to live in their MFT record, one not ending on a cluster, one
-# of several MiB, one with a named stream. The image is scanned before the
-# erase (the data must be there) and after it. Needs root and FUSE; skipped
-# (77) without them.
+# that was not already in slack before; then files deleted with rm leave no
+# byte after the real free-space wipe. The files are written through ntfs-3g:
+# some small enough to live in their MFT record, one not ending on a cluster,
+# some of a MiB or more, one with a named stream, nine with long names in one
+# folder. The image is scanned before the erase (the data must be there),
+# after it and after the wipe. Needs root and FUSE; skipped (77) without them.
 source "$TARNWICK_SOURCE_DIR/tests/e2e/e2e_lib.bash"
 PATH="$PATH:/usr/sbin:/sbin"
 SCAN="$SOURCE/tests/e2e/ntfs_scan.py"
@@ -71,7 +72,7 @@ at_exit 'rm -rf "$WORK"'
 at_exit '[ -n "$DAEMON" ] && { umount "$WORK/mnt" 2>/dev/null || umount -l "$WORK/mnt"; kill "$DAEMON"; wait "$DAEMON"; } 2>/dev/null'
 mkdir "$WORK/mnt"
 
-truncate -s 32M "$WORK/volume.img" || fail "cannot create the image"
+truncate -s 200M "$WORK/volume.img" || fail "cannot create the image"
 mkntfs -F -q -Q -c 4096 -L TARNWICK "$WORK/volume.img" >"$WORK/mkntfs.log" 2>&1 ||
     fail "mkntfs failed: $(cat "$WORK/mkntfs.log")"
 if ! mount_volume; then
@@ -79,12 +80,14 @@ if ! mount_volume; then
         skip "FUSE mounts are not permitted here: $(cat "$WORK/ntfs-3g.log")"
     fail "ntfs-3g could not mount the image: $(cat "$WORK/ntfs-3g.log")"
 fi
-python3 "$SCAN" create "$WORK/mnt/$FOLDER" || fail "cannot write the files"
+python3 "$SCAN" create "$WORK/mnt/$FOLDER" erase && python3 "$SCAN" create "$WORK/mnt/TwkGone" gone ||
+    fail "cannot write the files"
 unmount_volume
 echo "--- image before the erase:"
 python3 "$SCAN" scan "$WORK/volume.img" before || fail "the files did not reach the image"
 
 mount_volume || fail "ntfs-3g could not mount the image again: $(cat "$WORK/ntfs-3g.log")"
+rm "$WORK/mnt/TwkGone/"* || fail "cannot delete the files to be wiped"
 map_drive "$WORK/mnt"
 erase_with random
 erase_with dod3
@@ -92,13 +95,18 @@ erase_with gutmann
 grep -qF "Overwriting ADS :$STREAM (" "$WORK/random.log" || fail "the named stream :$STREAM was not overwritten"
 left="$(ls -A "$WORK/mnt/$FOLDER")"
 [ -z "$left" ] || fail "files left in the folder: $left"
+unmount_volume
+echo "--- image after the erase:"
+python3 "$SCAN" scan "$WORK/volume.img" erased || fail "the erase left data behind (see above)"
+
+mount_volume || fail "ntfs-3g could not mount the image for the wipe: $(cat "$WORK/ntfs-3g.log")"
+run_jobs_test RealFreeSpaceWipe.WipeFilesCoverTheFreeSpaceOfAMountedVolume "$WORK/wipe.log" TARNWICK_WIPE_FOLDER="$DRIVE:\\"
 rm -f "$WINEPREFIX/dosdevices/${DRIVE,,}:"
 unmount_volume
-
-echo "--- image after the erase:"
-python3 "$SCAN" scan "$WORK/volume.img" after || fail "the erase left data behind (see above)"
+echo "--- image after the free-space wipe:"
+python3 "$SCAN" scan "$WORK/volume.img" wiped || fail "the wipe left data of deleted files behind (see above)"
 ntfsundelete -s "$WORK/volume.img" >"$WORK/undelete.out" 2>&1
 for name in $(python3 "$SCAN" names random) $(python3 "$SCAN" names dod3) $(python3 "$SCAN" names gutmann); do
     grep -qF "$name" "$WORK/undelete.out" && fail "ntfsundelete recovers the name $name"
 done
-echo "PASS: no byte of any content or of the named stream, and no original name where the erase reaches, is left on the NTFS volume"
+echo "PASS: no byte of any erased or wiped content or of the named stream, and no original name outside slack, is left on the NTFS volume"

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-# Writes the proof files of the NTFS erase check and scans a raw NTFS image
-# for what is left of them.
+# Writes the proof files of the NTFS checks and scans a raw NTFS image for
+# what is left of them.
 #
 # Every content is made of 16-byte cells: a 4-byte tag, the content's id, the
 # cell's index and 8 bytes of a keyed hash of both, so a cell found anywhere, at
@@ -12,25 +12,22 @@
 # that on a copy and searches both the copy and the raw image.
 #
 # Usage:
-#   ntfs_scan.py create FOLDER    write the files and the named stream
-#   ntfs_scan.py names METHOD     print the file names erased by METHOD
-#   ntfs_scan.py stream           print the named stream's name
-#   ntfs_scan.py scan IMAGE before|after
-#                                 exit 1 when the data did not reach the image
-#                                 (before) or when any of it is left (after)
+#   ntfs_scan.py create FOLDER SET   write the files of SET (erase or gone)
+#   ntfs_scan.py names METHOD        print the file names erased by METHOD
+#   ntfs_scan.py stream              print the named stream's name
+#   ntfs_scan.py scan IMAGE STAGE    before: every byte and name is there (the
+#       names found in slack are kept in IMAGE.slack); erased: nothing is left of
+#       the erased files; wiped: nor of the deleted ones. After the erase every
+#       erased file's name may only be where it already lay in slack before.
 
-import bisect
-import collections
-import hashlib
-import os
-import struct
-import sys
+import collections, hashlib, json, os, struct, sys
 
 TAG = b"\x9dTw\xb7"
 CELL = 16
-# `resident` when small enough to live in its MFT record; `host` names the
-# file that carries the named stream.
-Content = collections.namedtuple("Content", "cid name size method resident host")
+# `group`: the method that erases the file, or "gone" for a file deleted with
+# rm before a free-space wipe; `resident` when small enough to live in its MFT
+# record; `host` names the file that carries a named stream.
+Content = collections.namedtuple("Content", "cid name size group resident host")
 HOST = "TwkQuillRandomStreamHost.dat"
 CONTENTS = [
     Content(1, "TwkQuillRandomResident.txt", 200, "random", True, None),
@@ -40,14 +37,12 @@ CONTENTS = [
     Content(5, "TwkQuillGutmannResident.txt", 90, "gutmann", True, None),
     Content(6, "TwkQuillGutmannLarge.bin", 4 * 1024 * 1024 + 1234, "gutmann", False, None),
     Content(7, "TwkQuillMarkerStream", 333, "random", True, HOST),
-]
-# Spare room of records and indexes that NTFS keeps for itself, and its
-# journal: no file operation reaches them.
-UNREACHABLE = ("mft-slack", "index-slack", "journal")
-
-
-def label(content):
-    return "%s:%s" % (content.host, content.name) if content.host else content.name
+    # Nine long names in one folder, whose index then lives in index blocks.
+    Content(8, "TwkQuillRandomEmptyReport.docx", 0, "random", False, None),
+    Content(9, "TwkQuillRandomHalfMegabyte.docx", 524288, "random", False, None),
+    Content(10, "TwkQuillDodMegabyteMinutes.docx", 1048576, "dod3", False, None),
+] + [Content(11 + i, "TwkGone%d.bin" % size, size, "gone", CELL <= size < 600, None)
+     for i, size in enumerate((1, 300, 700, 5120, 1048576))]
 
 
 def content_bytes(content):
@@ -59,40 +54,31 @@ def content_bytes(content):
     return b"".join(cells)[:content.size]
 
 
-def create(folder):
-    """Writes every file and the named stream under `folder`; exits unless they read back."""
+def create(folder, group):
+    """Writes the files of `group` (erase: every method's) under `folder`; exits unless they read back."""
     os.makedirs(folder, exist_ok=True)
-    for content in CONTENTS:
-        with open(os.path.join(folder, label(content)), "wb") as handle:
+    contents = [c for c in CONTENTS if (c.group == "gone") == (group == "gone")]
+    for content in contents:
+        path = os.path.join(folder, "%s:%s" % (content.host, content.name) if content.host else content.name)
+        with open(path, "wb") as handle:
             handle.write(content_bytes(content))
-    for content in CONTENTS:
-        with open(os.path.join(folder, label(content)), "rb") as handle:
+        with open(path, "rb") as handle:
             if handle.read() != content_bytes(content):
-                sys.exit("FAIL: %s does not read back as written" % label(content))
+                sys.exit("FAIL: %s does not read back as written" % path)
     # Without streams_interface=windows "host:stream" is an ordinary file.
-    if sorted(os.listdir(folder)) != sorted(c.name for c in CONTENTS if not c.host):
+    if sorted(os.listdir(folder)) != sorted(c.name for c in contents if not c.host):
         sys.exit("FAIL: the folder holds %s" % sorted(os.listdir(folder)))
 
 
-def u16(data, at):
-    return struct.unpack_from("<H", data, at)[0]
-
-
-def u32(data, at):
-    return struct.unpack_from("<I", data, at)[0]
-
-
 def undo_fixups(raw):
-    """Returns (copy of `raw` with every update sequence undone, records found
-    as (start, magic, size)). A sector end not holding the sequence number is
-    left as it is."""
-    fixed = bytearray(raw)
-    records = []
+    """Returns a copy of `raw` with every update sequence undone, and the
+    records found as {start: (magic, used size, size)}."""
+    fixed, records = bytearray(raw), {}
     for start in range(0, len(raw) - 511, 512):
         magic = raw[start:start + 4]
         if magic not in (b"FILE", b"INDX", b"RCRD", b"RSTR"):
             continue
-        usa, count = u16(raw, start + 4), u16(raw, start + 6)
+        usa, count = struct.unpack_from("<HH", raw, start + 4)
         size = (count - 1) * 512
         if not 2 <= count <= 129 or usa % 2 or usa + 2 * count > 512 or start + size > len(raw):
             continue
@@ -100,35 +86,22 @@ def undo_fixups(raw):
             end = start + sector * 512 - 2
             if raw[end:end + 2] == raw[start + usa:start + usa + 2]:
                 fixed[end:end + 2] = raw[start + usa + 2 * sector:start + usa + 2 * sector + 2]
-        records.append((start, magic, size))
+        used = {b"FILE": lambda: struct.unpack_from("<I", fixed, start + 0x18)[0],
+                b"INDX": lambda: 0x18 + struct.unpack_from("<I", fixed, start + 0x1C)[0]}.get(magic, lambda: size)()
+        records[start] = (magic.decode(), min(used, size), size)
     return bytes(fixed), records
 
 
-def place_of(data, records, starts, position):
-    """Returns the kind of place that holds `position` of the image `data`."""
-    slot = bisect.bisect_right(starts, position) - 1
-    if slot < 0 or position >= records[slot][0] + records[slot][2]:
-        return "outside-records"
-    start, magic, size = records[slot]
-    offset = position - start
-    if magic == b"INDX":
-        return "index-slack" if offset >= 0x18 + u32(data, start + 0x1C) else "index-live"
-    if magic != b"FILE":
-        return "journal"
-    used = min(u32(data, start + 0x18), size)
-    if offset >= used:
-        return "mft-slack"
-    at = u16(data, start + 0x14)
-    while 0 < at < used - 8:
-        kind, length = struct.unpack_from("<II", data, start + at)
-        if kind == 0xFFFFFFFF or length == 0:
-            break
-        # The entries of a resident directory index end before the attribute does.
-        if at <= offset < at + length and kind == 0x90 and data[start + at + 8] == 0:
-            value = at + u16(data, start + at + 0x14)
-            return "index-slack" if offset >= value + 0x10 + u32(data, start + value + 0x14) else "mft-live"
-        at += length
-    return "mft-live"
+def place(records, position):
+    """Returns where `position` lies: "FILE", "INDX" (with " slack" past the
+    record's used part), a log record, or "outside" the records."""
+    start = position - position % 512
+    while start >= 0 and position - start < 4096:
+        if start in records and position < start + records[start][2]:
+            magic, used, _ = records[start]
+            return magic + (" slack" if position >= start + used else "")
+        start -= 512
+    return "outside"
 
 
 def find_all(data, needle):
@@ -140,7 +113,7 @@ def find_all(data, needle):
     return found
 
 
-def surviving_bytes(images, content, place):
+def surviving_bytes(images, content, records):
     """Returns (bytes of `content` found in `images`, whole cells per place)."""
     expected = content_bytes(content)
     covered, places, seen = bytearray(content.size), collections.Counter(), set()
@@ -159,7 +132,7 @@ def surviving_bytes(images, content, place):
             covered[offset - back:offset + ahead] = b"\x01" * (back + ahead)
             if at not in seen:
                 seen.add(at)
-                places[place(at)] += 1
+                places[place(records, at)] += 1
     return content.size - covered.count(0), places
 
 
@@ -168,51 +141,47 @@ def scan(path, stage):
     with open(path, "rb") as handle:
         raw = handle.read()
     fixed, records = undo_fixups(raw)
-    starts = [record[0] for record in records]
-
-    def place(position):
-        return place_of(fixed, records, starts, position)
-
+    slack = json.load(open(path + ".slack")) if stage != "before" else {}
     problems = []
     for content in CONTENTS:
-        found, cells = surviving_bytes((fixed, raw), content, place)
-        # A place found in both the copy and the raw image counts once.
-        hits = {(at, form) for form in ("utf-16-le", "ascii") for data in (fixed, raw)
-                for at in find_all(data, content.name.encode(form))}
-        names = collections.Counter(place(at) for at, _ in hits)
-        print("  %-50s %7d of %7d bytes, cells %s, name %s" % (label(content), found, content.size,
-                                                            dict(cells), dict(names)))
-        # A stream keeps its name while it exists: nothing renames streams.
-        reachable_name = not content.host and sum(n for p, n in names.items() if p not in UNREACHABLE)
+        found, cells = surviving_bytes((fixed, raw), content, records)
+        at = {p: place(records, p) for p in set(find_all(fixed, content.name.encode("utf-16-le")))}
+        print("  %-34s %7d of %7d bytes, cells %s, name %s" % (content.name, found, content.size, dict(cells),
+                                                            dict(collections.Counter(at.values()))))
+        new_names = [p for p in at if p not in slack.get(content.name, [])]
         if stage == "before":
-            if found != content.size:
-                problems.append("only %d of %d bytes of %s reached the image" % (found, content.size, label(content)))
-            if content.resident and not cells["mft-live"]:
-                problems.append("%s is not stored inside its MFT record" % label(content))
-            if not content.host and not reachable_name:
+            slack[content.name] = [p for p, where in at.items() if where.endswith("slack")]
+            if found != content.size and content.size >= CELL:
+                problems.append("only %d of %d bytes of %s reached the image" % (found, content.size, content.name))
+            if content.resident and not cells["FILE"]:
+                problems.append("%s is not stored inside its MFT record" % content.name)
+            if not content.host and len(slack[content.name]) == len(at):
                 problems.append("name %s is not in the MFT or an index" % content.name)
-        else:
-            if found:
-                problems.append("%d bytes of %s survive" % (found, label(content)))
-            if reachable_name:
-                problems.append("name %s survives where the erase reaches it" % content.name)
+        elif content.group != "gone" or stage == "wiped":
+            problems += ["%d bytes of %s survive" % (found, content.name)] if found else []
+            # A stream keeps its name while it exists: nothing renames streams;
+            # nor does rm, and a folder's index is out of a wipe's reach.
+            if new_names and not content.host and content.group != "gone":
+                problems.append("name %s survives at %s" % (content.name, new_names))
+    if stage == "before":
+        json.dump(slack, open(path + ".slack", "w"))
     return problems
 
 
 def main(argv):
-    if len(argv) == 3 and argv[1] == "create":
-        create(argv[2])
+    if len(argv) == 4 and argv[1] == "create":
+        create(argv[2], argv[3])
     elif len(argv) == 3 and argv[1] == "names":
-        print("\n".join(c.name for c in CONTENTS if c.method == argv[2] and not c.host))
+        print("\n".join(c.name for c in CONTENTS if c.group == argv[2] and not c.host))
     elif len(argv) == 2 and argv[1] == "stream":
-        print(CONTENTS[-1].name)
-    elif len(argv) == 4 and argv[1] == "scan" and argv[3] in ("before", "after"):
+        print(CONTENTS[6].name)
+    elif len(argv) == 4 and argv[1] == "scan" and argv[3] in ("before", "erased", "wiped"):
         problems = scan(argv[2], argv[3])
         for problem in problems:
             print("FAIL: %s: %s" % (argv[3], problem))
         return 1 if problems else 0
     else:
-        sys.stderr.write("usage: ntfs_scan.py create FOLDER | names METHOD | stream | scan IMAGE before|after\n")
+        sys.stderr.write("usage: ntfs_scan.py create FOLDER SET | names METHOD | stream | scan IMAGE STAGE\n")
         return 2
     return 0
 

@@ -31,7 +31,7 @@ snapshot() {
         find . -type f -exec sha256sum {} + | sort -k 2 && df -B1 --output=used . | tail -n 1)
 }
 snapshot >"$work/before"
-run_jobs_test RealFreeSpaceWipe.ZeroFillWithVerificationOnAMountedVolume "$work/driver.log" \
+run_jobs_test RealFreeSpaceWipe.WipeFilesCoverTheFreeSpaceOfAMountedVolume "$work/driver.log" \
     TARNWICK_WIPE_FOLDER="$DRIVE:\\"
 leftovers="$(find "$volume" -name '_wipe_*' -print)"
 [ -z "$leftovers" ] || fail "wipe file left behind: $leftovers"

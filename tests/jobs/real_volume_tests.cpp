@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <algorithm>
 #include <map>
 #include <sstream>
 
@@ -15,41 +16,87 @@ namespace {
 // Returns the environment variable `name` as wide text, or an empty string.
 std::wstring Environment(const char* name) { return std::filesystem::path(std::getenv(name) ? std::getenv(name) : "").wstring(); }
 
-struct WipeFileView { std::wstring name; int64_t size = -1, allocated = -1; };
-
-// Returns the hidden wipe file in `folder` as the test thread sees it beside the job's own handle.
-WipeFileView LookAtWipeFile(const std::wstring& folder)
+// Returns the names of the wipe files and fillers in `folder`, hidden or not.
+std::vector<std::wstring> WipeFilesIn(const std::wstring& folder)
 {
+    std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"_wipe_*.tmp").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE || !FindClose(search) || !(found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN)) return {};
-    HANDLE file = CreateFileW((folder + found.cFileName).c_str(), 0, FILE_SHARE_VALID_FLAGS, nullptr, OPEN_EXISTING, 0, nullptr);
-    FILE_STANDARD_INFO info = {};
-    GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info);
-    CloseHandle(file);
-    return {found.cFileName, info.EndOfFile.QuadPart, info.AllocationSize.QuadPart};
+    HANDLE search = FindFirstFileW((folder + L"_wipe_*").c_str(), &found);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) names.push_back(found.cFileName);
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    return names;
 }
 
-TEST(RealFreeSpaceWipe, ZeroFillWithVerificationOnAMountedVolume)
+// A real wipe (zero fill, verified) of the volume named by the environment, as
+// it is and with the seam refusing lengths over 96 MiB, or also stating 1 GiB
+// more than is free and refusing a second wipe file, or stopping in the
+// allocation, the overwrite or the filling of records.
+TEST(RealFreeSpaceWipe, WipeFilesCoverTheFreeSpaceOfAMountedVolume)
 {
     const std::wstring folder = Environment("TARNWICK_WIPE_FOLDER");
     if (folder.empty()) GTEST_SKIP() << "needs a volume of its own; tests/e2e/wipe_tmpfs.sh runs it on one";
-    ULARGE_INTEGER availableBefore = {};
-    ASSERT_TRUE(GetDiskFreeSpaceExW(folder.c_str(), &availableBefore, nullptr, nullptr));
+    enum Stop { None, Allocating, Overwriting, Filling };
+    const struct { int64_t cap; int files; Stop stop; int32_t outcome; } cases[] = {
+        {INT64_MAX, 9, None, 0}, {96 << 20, 9, None, 0}, {96 << 20, 1, None, 2},
+        {96 << 20, 9, Allocating, 1}, {96 << 20, 9, Overwriting, 1}, {96 << 20, 9, Filling, 1}};
     verifyReadBack.store(1);
-    JobWindow window;
-    WipeFileView beforePass, afterPass;
-    window.onReport = [&](const WindowReport& report) {
-        if (report.message == WM_APP_STATUS && report.text.rfind(L"Pass 1/1", 0) == 0) beforePass = LookAtWipeFile(folder);
-        if (report.message == WM_APP_PROGRESS && report.first == 100) afterPass = LookAtWipeFile(folder);
-    };
-    EXPECT_EQ(0, window.Run([folder] { FreeSpaceWipeJob(folder, EraseZeroFill); }));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "cap " << c.cap << ", stop " << c.stop);
+        ULARGE_INTEGER available = {};
+        ASSERT_TRUE(GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr));
+        FakeOs fake;
+        std::map<std::wstring, int64_t> lengths, written;
+        int wipeFiles = 0, refused = 0;
+        size_t atFirstWrite = 0;
+        fake.hooks.CreateFileW = [&](LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD how, DWORD flags, HANDLE t) {
+            if (c.stop == Filling && how == CREATE_NEW) stopRequested.store(1);
+            if (how == CREATE_ALWAYS && ++wipeFiles > c.files) return SetLastError(ERROR_DISK_FULL), INVALID_HANDLE_VALUE;
+            return RealOsCalls().CreateFileW(path, access, share, sa, how, flags, t);
+        };
+        fake.hooks.GetDiskFreeSpaceExW = [&](LPCWSTR path, PULARGE_INTEGER free, PULARGE_INTEGER, PULARGE_INTEGER) {
+            return RealOsCalls().GetDiskFreeSpaceExW(path, free, nullptr, nullptr) && (free->QuadPart += (c.files == 1) << 30, TRUE);
+        };
+        fake.hooks.SetEndOfFile = [&](HANDLE file) {
+            LARGE_INTEGER at = {}, none = {};
+            RealOsCalls().SetFilePointerEx(file, none, &at, FILE_CURRENT);
+            if (c.stop == Allocating && ++refused == 3) stopRequested.store(1);
+            if (at.QuadPart > c.cap) return SetLastError(ERROR_FILE_TOO_LARGE), FALSE;
+            return RealOsCalls().SetEndOfFile(file);
+        };
+        fake.hooks.WriteFile = [&](HANDLE file, LPCVOID data, DWORD size, LPDWORD done, LPOVERLAPPED o) {
+            if (!atFirstWrite) atFirstWrite = WipeFilesIn(folder).size();
+            return RealOsCalls().WriteFile(file, data, size, done, o);
+        };
+        JobWindow window;
+        std::vector<int32_t> progress;
+        window.onReport = [&](const WindowReport& report) {
+            if (report.message != WM_APP_PROGRESS) return;
+            progress.push_back(report.first);
+            if (c.stop == Overwriting && report.first >= 30) stopRequested.store(1);
+        };
+        EXPECT_EQ(c.outcome, window.Run([folder] { FreeSpaceWipeJob(folder, EraseZeroFill); }));
+        for (const OsCallRecord& call : fake.CallLog()) {
+            if (call.fn == OsFn::SetEndOfFile && call.ok) lengths[call.path] = std::max(lengths[call.path], lengths[L"seek"]);
+            if (call.fn == OsFn::SetFilePointerEx) lengths[L"seek"] = call.number;
+            if (call.fn == OsFn::WriteFile && call.path.find(L"_wipe_") != std::wstring::npos) written[call.path] += call.done;
+        }
+        lengths.erase(L"seek");
+        int64_t covered = 0;
+        for (const auto& [path, length] : lengths) {
+            covered += length;
+            EXPECT_TRUE(c.outcome != 0 || written[path] >= length) << "not overwritten in full: " << path;
+        }
+        EXPECT_EQ(std::vector<std::wstring>{}, WipeFilesIn(folder));
+        EXPECT_LEDGER_BALANCED(fake);
+        std::printf("%zu wipe files of %lld bytes in all (%zu there at the first write) for %llu available; %zu files written\n",
+                    lengths.size(), covered, atFirstWrite, available.QuadPart, written.size());
+        if (c.outcome == 1) continue;
+        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()) && progress.back() == 100);
+        // All of it less the reserve, or a word on what was not.
+        EXPECT_TRUE(c.files > 1 ? covered >= static_cast<int64_t>(available.QuadPart) - (64 << 20)
+                                : window.LastStatus(-1).rfind(L"Could not allocate all free space; ", 0) == 0) << window.LastStatus(-1);
+    }
     verifyReadBack.store(0);
-    std::printf("wipe file %ls: %lld bytes, %lld allocated before the pass, %lld after\n", beforePass.name.c_str(),
-                beforePass.size, beforePass.allocated, afterPass.allocated);
-    // The available space less the 64 MiB reserve, verified, and every byte of it held by the volume.
-    EXPECT_GE(beforePass.size, static_cast<int64_t>(availableBefore.QuadPart) - (64 << 20));
-    EXPECT_GE(afterPass.allocated, beforePass.size);
 }
 
 // Returns a stream record as the system lists it.
