@@ -128,8 +128,8 @@ JobOutcome ReportUnwiped(uint64_t unwiped)
     return FailWith(text);
 }
 
-// Allocates the wipe files, overwrites them and the reserve, fills the free
-// file records, and lets the set delete everything. Returns the outcome.
+// With the first wipe file in the set, allocates the others, overwrites them
+// and the reserve, and fills the free file records. Returns the outcome.
 JobOutcome WipeAllocated(WipeSet& set, uint64_t atStart, EraseMethodFn method)
 {
     AddFurtherWipeFiles(set, atStart);
@@ -146,8 +146,21 @@ JobOutcome WipeAllocated(WipeSet& set, uint64_t atStart, EraseMethodFn method)
     return left > kReserve + kSmallestSize ? ReportUnwiped(left - kReserve) : JobOutcome::Completed;
 }
 
+// Creates the first wipe file, named `name`, with the available space less
+// the reserve, and wipes from there. Returns the outcome.
+JobOutcome WipeWithSet(WipeSet& set, const std::wstring& name, uint64_t available, EraseMethodFn method)
+{
+    const AddResult first = AddWipeFile(set, name, available - kReserve, kSmallestSize);
+    if (first == AddResult::NotCreated) return FailWith(L"Failed to create wipe file.");
+    if (first == AddResult::NoSpace) {
+        return stopRequested.load() ? JobOutcome::Canceled : FailWith(L"Failed to allocate wipe space.");
+    }
+    return WipeAllocated(set, available, method);
+}
+
 // Runs the wipe from the free-space check to the deletion of every file it
-// made. Returns the outcome to post.
+// made; a file that cannot be deleted turns the outcome into a failure.
+// Returns the outcome to post.
 JobOutcome WipeFreeSpace(const std::wstring& folder, EraseMethodFn method)
 {
     uint64_t available = 0;
@@ -157,12 +170,10 @@ JobOutcome WipeFreeSpace(const std::wstring& folder, EraseMethodFn method)
     if (!DrawRandomName(name)) return FailWith(L"Failed to obtain cryptographic random for filename.");
     SendJobStatus(kNoRow, L"Allocating wipe space...");
     WipeSet set(folder);
-    const AddResult first = AddWipeFile(set, name, available - kReserve, kSmallestSize);
-    if (first == AddResult::NotCreated) return FailWith(L"Failed to create wipe file.");
-    if (first == AddResult::NoSpace) {
-        return stopRequested.load() ? JobOutcome::Canceled : FailWith(L"Failed to allocate wipe space.");
-    }
-    return WipeAllocated(set, available, method);
+    const JobOutcome outcome = WipeWithSet(set, name, available, method);
+    if (DeleteWipeSet(set)) return outcome;
+    SendJobStatus(kNoRow, L"Failed to delete wipe file.");
+    return JobOutcomeOf(true);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "engine/random_name.h"
 
 #include <winioctl.h>
+#include <vector>
 
 namespace {
 
@@ -77,24 +78,30 @@ bool AddFiller(WipeSet& set, const std::wstring& name, const std::vector<uint8_t
     std::wstring path = WipeFilePath(set.folder, name);
     FileHandle file(os.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
     if (!file.IsValid()) return false;
-    set.fillers.push_back(std::move(path));
+    set.spare.push_back(std::move(path));
     DWORD written = 0;
     const DWORD size = static_cast<DWORD>(data.size());
     return os.WriteFile(file.Get(), data.data(), size, &written, nullptr) && written == size;
 }
 
-// Deletes every filler of the set.
-void DeleteFillers(WipeSet& set)
+// Deletes the file at `path`. Returns true when it is gone: deleted now, or
+// no longer there (the erase method deletes a wipe file it has finished).
+bool DeleteHidden(const std::wstring& path)
 {
-    for (const std::wstring& path : set.fillers) os.DeleteFileW(path.c_str());
-    set.fillers.clear();
+    return os.DeleteFileW(path.c_str()) || os.GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+// Deletes the spare files, keeping in the set those still there.
+void DeleteSpareFiles(WipeSet& set)
+{
+    std::erase_if(set.spare, DeleteHidden);
 }
 
 // Creates fillers until one fails, the free space falls by more than `drop`
 // from `atStart`, or the limit is reached. Returns false when stopped.
 bool CreateFillers(WipeSet& set, uint64_t atStart, uint64_t drop, const std::vector<uint8_t>& data)
 {
-    for (uint64_t now = atStart; now + drop >= atStart && set.fillers.size() < kMostFillers;) {
+    for (uint64_t now = atStart; now + drop >= atStart && set.spare.size() < kMostFillers;) {
         if (stopRequested.load()) return false;
         std::wstring name;
         if (!DrawRandomName(name) || !AddFiller(set, name, data) || !AvailableSpace(set.folder, now)) return true;
@@ -106,11 +113,15 @@ bool CreateFillers(WipeSet& set, uint64_t atStart, uint64_t drop, const std::vec
 
 WipeSet::~WipeSet()
 {
-    DeleteFillers(*this);
-    for (const std::unique_ptr<WipeFile>& file : files) {
-        file->hold.Reset();
-        os.DeleteFileW(file->path.c_str());
-    }
+    DeleteWipeSet(*this);
+}
+
+bool DeleteWipeSet(WipeSet& set)
+{
+    DeleteSpareFiles(set);
+    for (const std::unique_ptr<WipeFile>& file : set.files) file->hold.Reset();
+    std::erase_if(set.files, [](const std::unique_ptr<WipeFile>& file) { return DeleteHidden(file->path); });
+    return set.files.empty() && set.spare.empty();
 }
 
 bool AvailableSpace(const std::wstring& folder, uint64_t& bytes)
@@ -132,7 +143,7 @@ AddResult AddWipeFile(WipeSet& set, const std::wstring& name, uint64_t size, uin
     file->length = ReserveSpace(created.Get(), size, floor);
     created.Reset();
     if (file->length == 0) {
-        os.DeleteFileW(file->path.c_str());
+        if (!DeleteHidden(file->path)) set.spare.push_back(file->path);
         return AddResult::NoSpace;
     }
     // Without the hold the wipe still runs; only a later file may then
@@ -159,6 +170,6 @@ bool FillFreeFileRecords(WipeSet& set, uint64_t drop)
         return true;
     }
     const bool finished = CreateFillers(set, atStart, drop, data);
-    DeleteFillers(set);
+    DeleteSpareFiles(set);
     return finished;
 }

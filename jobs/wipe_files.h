@@ -18,8 +18,10 @@ struct WipeFile {
     FileHandle hold;
 };
 
-// Every hidden file a wipe made in one folder. The set owns them: when it
-// ends it lets go of the holds and deletes every file that is still there.
+// Every hidden file a wipe made in one folder: the wipe files, and `spare`
+// ones that take no space the wipe counts on (fillers, and a wipe file that
+// got no length but could not be deleted at once). The set owns them: when
+// it ends it deletes every file that is still there.
 struct WipeSet {
     explicit WipeSet(std::wstring wipeFolder) : folder(std::move(wipeFolder)) {}
     ~WipeSet();
@@ -28,8 +30,12 @@ struct WipeSet {
 
     std::wstring folder;
     std::vector<std::unique_ptr<WipeFile>> files;
-    std::vector<std::wstring> fillers;
+    std::vector<std::wstring> spare;
 };
+
+// Lets go of the holds and deletes every file of the set, keeping in it only
+// those still there. Returns true when none is left.
+bool DeleteWipeSet(WipeSet& set);
 
 enum class AddResult { Added, NotCreated, NoSpace };
 

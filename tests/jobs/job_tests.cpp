@@ -4,6 +4,8 @@
 #include "tests/support/temp_folder.h"
 
 #include <winioctl.h>
+#include <algorithm>
+#include <set>
 #include <tuple>
 
 namespace {
@@ -115,6 +117,45 @@ TEST(HasNoSeekPenalty, AsksTheVolumesDeviceAndAlwaysClosesIt)
         EXPECT_EQ(1, fake.Calls(OsFn::CloseHandle)) << answer;
         EXPECT_LEDGER_BALANCED(fake);
     }
+}
+
+// In the manner of the engine's sweep: a whole wipe with verification on, the
+// Nth call through the seam failing, for N = 1, 2, ... until a run meets no
+// failure. On a model volume of 200 MiB free where every file created takes
+// 512 KiB and the job's lengths (over 1 MiB) are kept 4096 times shorter on disk.
+TEST(FreeSpaceWipeSweep, EveryFailedCallEndsInOneOutcomeWithNoFileLeftAndAFailedOverwriteNeverCompletes)
+{
+    verifyReadBack.store(1);
+    std::set<int32_t> outcomes;
+    for (int n = 1;; ++n) {
+        SCOPED_TRACE(testing::Message() << "call " << n);
+        TempFolder temp;
+        FakeOs fake;
+        uint64_t created = 0;
+        fake.hooks.CreateFileW = [&](LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD how, DWORD flags, HANDLE t) {
+            created += how != OPEN_EXISTING;
+            return RealOsCalls().CreateFileW(path, access, share, sa, how, flags, t);
+        };
+        fake.hooks.GetDiskFreeSpaceExW = [&](LPCWSTR, PULARGE_INTEGER free, auto...) { return free->QuadPart = (200 << 20) - (created << 19), TRUE; };
+        fake.hooks.SetFilePointerEx = [](HANDLE file, LARGE_INTEGER to, PLARGE_INTEGER at, DWORD how) {
+            if (to.QuadPart > 1 << 20) to.QuadPart >>= 12;
+            return RealOsCalls().SetFilePointerEx(file, to, at, how);
+        };
+        fake.FailNthCallOfAny(n);
+        JobWindow window;
+        const int32_t outcome = window.Run([&temp] { FreeSpaceWipeJob(temp.path(), EraseRandom); });
+        const std::vector<OsCallRecord> log = fake.CallLog();
+        // Fillers write 600 bytes; any other failed write is the overwrite's.
+        EXPECT_FALSE(outcome == 0 && std::any_of(log.begin(), log.end(), [](const OsCallRecord& call) {
+            return call.injected && call.fn == OsFn::WriteFile && call.number != 600;
+        }));
+        EXPECT_EQ(Texts{}, temp.Names());
+        EXPECT_LEDGER_BALANCED(fake);
+        outcomes.insert(outcome);
+        if (!fake.InjectionFired()) break;
+    }
+    verifyReadBack.store(0);
+    EXPECT_EQ((std::set<int32_t>{0, 2}), outcomes);
 }
 
 }  // namespace
