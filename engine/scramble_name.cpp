@@ -76,6 +76,17 @@ template <typename Draw> Renamed RenameInFolder(const std::wstring& from, const 
     return {};
 }
 
+// Returns a draw that yields `first` once and fresh random names after it.
+auto RandomNamesAfter(std::wstring first)
+{
+    return [first = std::move(first)](std::wstring& name) mutable {
+        if (first.empty()) return DrawRandomName(name);
+        name.swap(first);
+        first.clear();
+        return true;
+    };
+}
+
 }  // namespace
 
 // In an NTFS folder's index the entries lie sorted one after another: adding
@@ -87,17 +98,17 @@ template <typename Draw> Renamed RenameInFolder(const std::wstring& from, const 
 // name, and the entry that goes is again the last one.
 std::wstring ScrambleFileName(const wchar_t* path)
 {
-    std::wstring folder;
+    std::wstring folder, random;
     const std::wstring original = path;
-    if (!SplitFolder(original, folder)) return std::wstring();
+    if (!SplitFolder(original, folder) || !DrawRandomName(random)) return std::wstring();
     const size_t length = std::max<size_t>(original.size() - folder.size(), 1);
     const Renamed last = RenameInFolder(original, folder, [length](std::wstring& name) {
         return DrawLastSortingName(length, name);
     });
     if (last.noRandom) return std::wstring();
     // A volume that refuses such a name still gets the random one.
-    if (last.path.empty()) return RenameInFolder(original, folder, DrawRandomName).path;
-    const Renamed scrambled = RenameInFolder(last.path, folder, DrawRandomName);
+    if (last.path.empty()) return RenameInFolder(original, folder, RandomNamesAfter(random)).path;
+    const Renamed scrambled = RenameInFolder(last.path, folder, RandomNamesAfter(random));
     if (!scrambled.path.empty()) return scrambled.path;
     // The file must not stay under a name nobody gave it: back to its own,
     // or, when even that fails, the caller erases it under the one it has.

@@ -2,6 +2,7 @@
 #include "jobs/job_report.h"
 #include "jobs/jobs.h"
 #include "jobs/wipe_files.h"
+#include "os/verbatim_path.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -125,7 +126,17 @@ JobOutcome ReportUnwiped(uint64_t unwiped)
     wchar_t text[128];
     swprintf(text, 128, L"Could not allocate all free space; %llu MiB were not wiped.",
              static_cast<unsigned long long>(unwiped / kMiB));
-    return FailWith(text);
+    SendJobStatus(kNoRow, text);
+    return JobOutcome::Incomplete;
+}
+
+// Says which hidden file of the wipe is still there. Returns Incomplete: the
+// window keeps the text, so the user learns where it is.
+JobOutcome ReportLeftOver(const WipeSet& set)
+{
+    const std::wstring& path = set.files.empty() ? set.spare.front() : set.files.front()->path;
+    SendJobStatus(kNoRow, (L"Could not delete wipe file: " + ShownPath(path)).c_str());
+    return JobOutcome::Incomplete;
 }
 
 // With the first wipe file in the set, allocates the others, overwrites them
@@ -159,7 +170,7 @@ JobOutcome WipeWithSet(WipeSet& set, const std::wstring& name, uint64_t availabl
 }
 
 // Runs the wipe from the free-space check to the deletion of every file it
-// made; a file that cannot be deleted turns the outcome into a failure.
+// made; a file that cannot be deleted makes it Incomplete.
 // Returns the outcome to post.
 JobOutcome WipeFreeSpace(const std::wstring& folder, EraseMethodFn method)
 {
@@ -171,14 +182,12 @@ JobOutcome WipeFreeSpace(const std::wstring& folder, EraseMethodFn method)
     SendJobStatus(kNoRow, L"Allocating wipe space...");
     WipeSet set(folder);
     const JobOutcome outcome = WipeWithSet(set, name, available, method);
-    if (DeleteWipeSet(set)) return outcome;
-    SendJobStatus(kNoRow, L"Failed to delete wipe file.");
-    return JobOutcomeOf(true);
+    return DeleteWipeSet(set) ? outcome : ReportLeftOver(set);
 }
 
 }  // namespace
 
 void FreeSpaceWipeJob(std::wstring folder, EraseMethodFn method)
 {
-    PostJobOutcome(WipeFreeSpace(folder, method));
+    PostJobOutcome(WipeFreeSpace(VerbatimPath(folder), method));
 }

@@ -35,7 +35,7 @@ TEST(RealFreeSpaceWipe, WipeFilesCoverTheFreeSpaceOfAMountedVolume)
     if (folder.empty()) GTEST_SKIP() << "needs a volume of its own; tests/e2e/wipe_tmpfs.sh runs it on one";
     enum Stop { None, Allocating, Overwriting, Filling };
     const struct { int64_t cap; int files; Stop stop; int32_t outcome; } cases[] = {
-        {INT64_MAX, 9, None, 0}, {96 << 20, 9, None, 0}, {96 << 20, 1, None, 2},
+        {INT64_MAX, 9, None, 0}, {96 << 20, 9, None, 0}, {96 << 20, 1, None, 3},
         {96 << 20, 9, Allocating, 1}, {96 << 20, 9, Overwriting, 1}, {96 << 20, 9, Filling, 1}};
     verifyReadBack.store(1);
     for (const auto& c : cases) {
@@ -52,9 +52,11 @@ TEST(RealFreeSpaceWipe, WipeFilesCoverTheFreeSpaceOfAMountedVolume)
         };
         fake.hooks.GetDiskFreeSpaceExW = [&](LPCWSTR path, PULARGE_INTEGER free, auto...) {
             return RealOsCalls().GetDiskFreeSpaceExW(path, free, nullptr, nullptr) && (free->QuadPart += (c.files == 1) << 30, TRUE); };
+        std::vector<int64_t> asked;  // the length of every SetEndOfFile, in order
         fake.hooks.SetEndOfFile = [&](HANDLE file) {
             LARGE_INTEGER at = {}, none = {};
             RealOsCalls().SetFilePointerEx(file, none, &at, FILE_CURRENT);
+            asked.push_back(at.QuadPart);
             if (c.stop == Allocating && ++refused == 3) stopRequested.store(1);
             if (at.QuadPart > c.cap) return SetLastError(ERROR_FILE_TOO_LARGE), FALSE;
             return RealOsCalls().SetEndOfFile(file);
@@ -66,10 +68,11 @@ TEST(RealFreeSpaceWipe, WipeFilesCoverTheFreeSpaceOfAMountedVolume)
             if (c.stop == Overwriting && !progress.empty() && progress.back() >= 30) stopRequested.store(1);
         };
         EXPECT_EQ(c.outcome, window.Run([folder] { FreeSpaceWipeJob(folder, EraseZeroFill); }));
-        int64_t seek = 0, covered = 0;  // the length each file was given, and what was written to it
+        size_t end = 0;
+        int64_t covered = 0;  // the length each file was given, and what was written to it
         for (const OsCallRecord& call : fake.CallLog()) {
-            if (call.fn == OsFn::SetEndOfFile && call.ok) lengths[call.path] = std::max(lengths[call.path], seek);
-            seek = call.fn == OsFn::SetFilePointerEx ? call.number : seek;
+            const int64_t length = call.fn == OsFn::SetEndOfFile ? asked.at(end++) : 0;
+            if (call.ok && length) lengths[call.path] = std::max(lengths[call.path], length);
             written[call.path] += call.fn == OsFn::WriteFile ? call.done : 0;
         }
         for (const auto& [path, length] : lengths) covered += length;

@@ -46,7 +46,10 @@ protected:
         ASSERT_TRUE(initialised);
         closeAfterJob = false;
         stopRequested.exchange(0);
-        fake.hooks.MessageBoxW = [this](HWND, LPCWSTR, LPCWSTR, UINT) { return boxAnswer; };
+        fake.hooks.MessageBoxW = [this](HWND, LPCWSTR text, LPCWSTR caption, UINT) {
+            boxes.push_back({text, caption});
+            return boxAnswer;
+        };
         window = CreateMainWindow(SW_SHOWNORMAL);
         ASSERT_NE(nullptr, window);
     }
@@ -104,7 +107,9 @@ protected:
         EXPECT_TRUE(IsWindowEnabled(ui.startButton));
         EXPECT_FALSE(IsWindowEnabled(ui.cancelButton));
     }
-    std::vector<OsCallRecord> Boxes() const { return fake.CallsOf(OsFn::MessageBoxW); }
+    struct Box { std::wstring text, caption; };
+    const std::vector<Box>& Boxes() const { return boxes; }
+    std::vector<Box> boxes;
 
     FakeOs fake;
     HWND window = nullptr;
@@ -139,7 +144,7 @@ TEST_F(MainWindowTest, ClientAreaAndControlsSitWhereTheLayoutPutsThem)
 TEST_F(MainWindowTest, StartWithNoRowsSaysNoItemsAndDropsListFilesReadyTheLastReplacingTheFirst)
 {
     Start();
-    EXPECT_EQ(L"No Items", Boxes().at(0).path2);
+    EXPECT_EQ(L"No Items", Boxes().at(0).caption);
     EXPECT_EQ(0, fake.Calls(OsFn::StartThread));
     std::wstring tree = temp.Folder(L"A");
     temp.File(L"A\\f.txt");
@@ -162,7 +167,7 @@ TEST_F(MainWindowTest, TheSsdWarningReplacesTheConfirmationAndDecliningChangesNo
     Drop({file});
     Start();
     ASSERT_EQ(1u, Boxes().size());
-    EXPECT_EQ(L"SSD Warning", Boxes()[0].path2);
+    EXPECT_EQ(L"SSD Warning", Boxes()[0].caption);
     ExpectIdle(L"");
     EXPECT_TRUE(PathExists(file));
 }
@@ -177,7 +182,7 @@ TEST_F(MainWindowTest, ARealEraseDestroysTheFilesAndFoldersAndEndsIdle)
     boxAnswer = IDOK;
     Start();
     ASSERT_TRUE(WaitForJobEnd());
-    EXPECT_EQ(L"Confirmation", Boxes().at(0).path2);
+    EXPECT_EQ(L"Confirmation", Boxes().at(0).caption);
     EXPECT_EQ(std::vector<std::wstring>(2, L"Done"), Statuses());
     for (const std::wstring& path : {one, tree, inside})
         EXPECT_FALSE(PathExists(path));
@@ -235,5 +240,5 @@ TEST_F(MainWindowTest, TheWipeQuestionShowsTheFreeSpaceInGb)
         return static_cast<BOOL>(wcscpy_s(path, MAX_PATH, temp.path().c_str()) == 0);
     };
     SendMessageW(window, WM_COMMAND, IDM_WIPE_FREE_SPACE, 0);
-    EXPECT_NE(std::wstring::npos, Boxes().at(0).path.find(L"Free space: 10.00 GB"));
+    EXPECT_NE(std::wstring::npos, Boxes().at(0).text.find(L"Free space: 10.00 GB"));
 }
