@@ -122,8 +122,7 @@ def scan(path, stage):
         print("  %-34s %7d of %7d bytes, cells %s, name %s" % (c.name, found, c.size, dict(+cells), dict(collections.Counter(names.values()))))
         if stage == "before":
             slack[c.name] = [p for p, where in names.items() if where.endswith("slack")]
-            problems += ["only %d of %d bytes of %s reached the image" % (found, c.size, c.name)] * (
-                found < c.size - c.size % CELL)
+            problems += ["only %d of %d bytes of %s are there" % (found, c.size, c.name)] * (found < c.size - c.size % CELL)
             problems += ["%s is not inside its MFT record" % c.name] * (c.resident and not cells["FILE"])
             problems += ["name %s is not in the MFT or an index" % c.name] * (len(slack[c.name]) == len(names))
         elif c.group != "gone" or stage == "wiped":

@@ -68,9 +68,8 @@ TEST(RealFreeSpaceWipe, WipeFilesCoverTheFreeSpaceOfAMountedVolume)
             if (c.stop == Overwriting && !progress.empty() && progress.back() >= 30) stopRequested.store(1);
         };
         EXPECT_EQ(c.outcome, window.Run([folder] { FreeSpaceWipeJob(folder, EraseZeroFill); }));
-        size_t end = 0;
         int64_t covered = 0;  // the length each file was given, and what was written to it
-        for (const OsCallRecord& call : fake.CallLog()) {
+        for (size_t end = 0; const OsCallRecord& call : fake.CallLog()) {
             const int64_t length = call.fn == OsFn::SetEndOfFile ? asked.at(end++) : 0;
             if (call.ok && length) lengths[call.path] = std::max(lengths[call.path], length);
             written[call.path] += call.fn == OsFn::WriteFile ? call.done : 0;
