@@ -17,9 +17,10 @@ constexpr uint64_t kMinimumAvailable = 128 * kMiB;
 constexpr uint64_t kReserve = 64 * kMiB;
 // A wipe file this small or smaller is not worth creating.
 constexpr uint64_t kSmallestSize = 64 * kMiB;
-// Left free while the reserve itself is overwritten and the free file
-// records are filled, for the file system's own needs.
-constexpr uint64_t kHeadroom = kMiB;
+// The filling of free file records ends once the free space has fallen by
+// this much: the volume is then making room for more records out of the
+// reserve, or stores even small files in clusters.
+constexpr uint64_t kFillerDrop = kMiB;
 constexpr int32_t kNoRow = -1;
 
 // One erase's part of the wipe's single progress run: the engine's percent
@@ -102,23 +103,6 @@ EraseResult OverwriteWipeFiles(const WipeSet& set, double total, EraseMethodFn m
     return EraseResult::Success;
 }
 
-// The wipe files now hold their clusters on every kind of volume: one more
-// file takes what the reserve kept free, less the headroom, so that the
-// remains lying there are overwritten too, as the last and short part of
-// the progress. Returns the method's result, or Success when no such file
-// could be had.
-EraseResult OverwriteReserve(WipeSet& set, uint64_t atStart, double total, EraseMethodFn method)
-{
-    const double done = static_cast<double>(TotalLength(set));
-    const uint64_t left = StillAvailable(set, atStart);
-    std::wstring name;
-    if (left <= kHeadroom || !DrawRandomName(name) ||
-        AddWipeFile(set, name, left - kHeadroom, kHeadroom) != AddResult::Added) {
-        return EraseResult::Success;
-    }
-    return Overwrite(set.files.back()->path, done, total, total, method);
-}
-
 // Says how much of the free space no wipe file could take. Returns the
 // outcome of a job that did what it could but left that undone.
 JobOutcome ReportUnwiped(uint64_t unwiped)
@@ -140,16 +124,14 @@ JobOutcome ReportLeftOver(const WipeSet& set)
 }
 
 // With the first wipe file in the set, allocates the others, overwrites them
-// and the reserve, and fills the free file records. Returns the outcome.
+// and fills the free file records. Returns the outcome.
 JobOutcome WipeAllocated(WipeSet& set, uint64_t atStart, EraseMethodFn method)
 {
     AddFurtherWipeFiles(set, atStart);
     if (stopRequested.load()) return JobOutcome::Canceled;
     const uint64_t left = StillAvailable(set, atStart);
-    const double total = static_cast<double>(TotalLength(set) + (left > kHeadroom ? left - kHeadroom : 0));
-    EraseResult result = OverwriteWipeFiles(set, total, method);
-    if (result == EraseResult::Success) result = OverwriteReserve(set, atStart, total, method);
-    if (result != EraseResult::Success || !FillFreeFileRecords(set, kHeadroom) || stopRequested.load()) {
+    const EraseResult result = OverwriteWipeFiles(set, static_cast<double>(TotalLength(set)), method);
+    if (result != EraseResult::Success || !FillFreeFileRecords(set, kFillerDrop) || stopRequested.load()) {
         return JobOutcomeOf(true);
     }
     ReportContext report{mainWindow, kNoRow};

@@ -34,9 +34,9 @@ void FileEraseJob(EraseMethodFn method, std::vector<EraseItem> items, std::vecto
 std::wstring RemoveFolders(std::vector<std::wstring> folders);
 
 // Fills the free space under `folder` with hidden wipe files (more than one
-// where the volume caps a file's length), lets `method` overwrite each, then
-// the space the reserve kept free, fills the volume's free file records with
-// small hidden files, and deletes every file it made. Posts WM_APP_FINISHED
+// where the volume caps a file's length) less a reserve of 64 MiB, lets
+// `method` overwrite each, fills the volume's free file records with small
+// hidden files, and deletes every file it made. Posts WM_APP_FINISHED
 // exactly once: Incomplete, after saying what, when free space stayed
 // unwiped or a file of its own could not be deleted.
 void FreeSpaceWipeJob(std::wstring folder, EraseMethodFn method);
