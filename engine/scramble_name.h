@@ -3,8 +3,12 @@
 
 #include <string>
 
-// Renames the file at `path` to 16 random letters and digits in the same
-// folder, with a fresh name for each of up to ten attempts. Returns the new
-// full path, or an empty string when the file kept its name (the path could
-// not be split, the random source failed, or ten renames failed).
+// Renames the file at `path` (plain or verbatim form) to 16 random letters
+// and digits in the same folder, by way of a last-sorting name as long as its
+// own, with fresh random bytes for each of up to ten attempts per rename.
+// Returns the new full path; an empty string when the file kept its own name
+// (the directory part of the path as given is over 255 characters, the random
+// source failed, or the renames failed); or, in the rare case that the file
+// could be neither given its random name nor its own name back, the path
+// under which it now is.
 std::wstring ScrambleFileName(const wchar_t* path);

@@ -33,8 +33,12 @@ void FileEraseJob(EraseMethodFn method, std::vector<EraseItem> items, std::vecto
 // text when every listed folder is gone.
 std::wstring RemoveFolders(std::vector<std::wstring> folders);
 
-// Fills the free space under `folder` with one hidden file, lets `method`
-// overwrite it, and deletes it. Posts WM_APP_FINISHED exactly once.
+// Fills the free space under `folder` with hidden wipe files (more than one
+// where the volume caps a file's length) less a reserve of 64 MiB, lets
+// `method` overwrite each, fills the volume's free file records with small
+// hidden files, and deletes every file it made. Posts WM_APP_FINISHED
+// exactly once: Incomplete, after saying what, when free space stayed
+// unwiped or a file of its own could not be deleted.
 void FreeSpaceWipeJob(std::wstring folder, EraseMethodFn method);
 
 // Returns true only when the device under `path` was asked and said it incurs

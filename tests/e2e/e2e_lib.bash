@@ -30,12 +30,11 @@ prepare_volume_test() {
 map_drive() {
     for letter in n o p q r s t u v w x y; do
         link="$WINEPREFIX/dosdevices/$letter:"
-        if [ ! -e "$link" ] && [ ! -L "$link" ]; then
-            ln -s "$1" "$link" || fail "cannot map drive $letter:"
-            at_exit "rm -f '$link'"
-            DRIVE="${letter^^}"
-            return 0
-        fi
+        [ -e "$link" ] || [ -L "$link" ] && continue
+        ln -s "$1" "$link" || fail "cannot map drive $letter:"
+        at_exit "rm -f '$link'"
+        DRIVE="${letter^^}"
+        return 0
     done
     fail "no free drive letter in $WINEPREFIX/dosdevices"
 }

@@ -2,11 +2,12 @@
 # Proof on a real NTFS volume, judged by the raw image: files erased by the
 # real erase job (Random 1-pass, DoD 3-pass and Gutmann, verification on)
 # leave no byte of their contents or of a named stream, and no original name
-# anywhere the erase can reach. The files are written through ntfs-3g: some
-# small enough to live in their MFT record, one not ending on a cluster, one
-# of several MiB, one with a named stream. The image is scanned before the
-# erase (the data must be there) and after it. Needs root and FUSE; skipped
-# (77) without them.
+# that was not already in slack before; then files deleted with rm leave no
+# byte after the real free-space wipe. The files are written through ntfs-3g:
+# some small enough to live in their MFT record, one not ending on a cluster,
+# some of a MiB or more, one with a named stream, nine with long names in one
+# folder. The image is scanned before the erase (the data must be there),
+# after it and after the wipe. Needs root and FUSE; skipped (77) without them.
 source "$TARNWICK_SOURCE_DIR/tests/e2e/e2e_lib.bash"
 PATH="$PATH:/usr/sbin:/sbin"
 SCAN="$SOURCE/tests/e2e/ntfs_scan.py"
@@ -41,37 +42,22 @@ unmount_volume() {
         [ "$tries" -lt 15 ] || fail "the NTFS volume stays busy: $(cat "$WORK/umount.err")"
         sleep 1
     done
-    status=0
-    wait "$DAEMON" || status=$?
+    wait "$DAEMON" && status=0 || status=$?
     DAEMON=""
     [ "$status" -eq 0 ] || fail "ntfs-3g ended with status $status: $(cat "$WORK/ntfs-3g.log")"
 }
 
-# Erases the files of one method with the real erase job (jobs_tests.exe,
-# RealNtfsErase) and keeps its reports in $WORK/METHOD.log.
-erase_with() {
-    files=""
-    for name in $(python3 "$SCAN" names "$1"); do
-        files="$files${files:+|}$DRIVE:\\$FOLDER\\$name"
-    done
-    echo "--- $1: $files"
-    run_jobs_test RealNtfsErase.EveryFileOfOneMethodIsErased "$WORK/$1.log" TARNWICK_NTFS_METHOD="$1" \
-        TARNWICK_NTFS_FILES="$files" TARNWICK_NTFS_STREAM="$STREAM"
-}
-
 prepare_volume_test "mounting an NTFS image"
 [ -c /dev/fuse ] && [ -r /dev/fuse ] && [ -w /dev/fuse ] || skip "FUSE is not available here (/dev/fuse)"
-for tool in mkntfs ntfs-3g ntfsundelete python3 mountpoint; do
-    command -v "$tool" >/dev/null || fail "$tool is missing (scripts/lib.sh installs it)"
-done
-STREAM="$(python3 "$SCAN" stream)"
+for tool in mkntfs ntfs-3g ntfsundelete python3 mountpoint; do command -v "$tool" >/dev/null || fail "$tool is missing (scripts/lib.sh installs it)"; done
+STREAM=TwkQuillMarkerStream  # the named stream that ntfs_scan.py writes
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-ntfs.XXXXXX")" || fail "cannot create a work folder"
 at_exit 'rm -rf "$WORK"'
 # Leaves no mount and no daemon behind, whatever happened.
 at_exit '[ -n "$DAEMON" ] && { umount "$WORK/mnt" 2>/dev/null || umount -l "$WORK/mnt"; kill "$DAEMON"; wait "$DAEMON"; } 2>/dev/null'
 mkdir "$WORK/mnt"
 
-truncate -s 32M "$WORK/volume.img" || fail "cannot create the image"
+truncate -s 200M "$WORK/volume.img" || fail "cannot create the image"
 mkntfs -F -q -Q -c 4096 -L TARNWICK "$WORK/volume.img" >"$WORK/mkntfs.log" 2>&1 ||
     fail "mkntfs failed: $(cat "$WORK/mkntfs.log")"
 if ! mount_volume; then
@@ -79,26 +65,35 @@ if ! mount_volume; then
         skip "FUSE mounts are not permitted here: $(cat "$WORK/ntfs-3g.log")"
     fail "ntfs-3g could not mount the image: $(cat "$WORK/ntfs-3g.log")"
 fi
-python3 "$SCAN" create "$WORK/mnt/$FOLDER" || fail "cannot write the files"
+python3 "$SCAN" create "$WORK/mnt/$FOLDER" erase && python3 "$SCAN" create "$WORK/mnt/TwkGone" gone ||
+    fail "cannot write the files"
 unmount_volume
 echo "--- image before the erase:"
 python3 "$SCAN" scan "$WORK/volume.img" before || fail "the files did not reach the image"
 
 mount_volume || fail "ntfs-3g could not mount the image again: $(cat "$WORK/ntfs-3g.log")"
+rm "$WORK/mnt/TwkGone/"* || fail "cannot delete the files to be wiped"
 map_drive "$WORK/mnt"
-erase_with random
-erase_with dod3
-erase_with gutmann
+# Each method's files go through the real erase job (jobs_tests.exe, RealNtfsErase).
+for method in random dod3 gutmann; do
+    files="$(python3 "$SCAN" names $method | sed "s/^/$DRIVE:\\\\$FOLDER\\\\/" | paste -sd '|')"
+    echo "--- $method: $files"
+    run_jobs_test RealNtfsErase.EveryFileOfOneMethodIsErased "$WORK/$method.log" TARNWICK_NTFS_METHOD=$method \
+        TARNWICK_NTFS_FILES="$files" TARNWICK_NTFS_STREAM="$STREAM"
+done
 grep -qF "Overwriting ADS :$STREAM (" "$WORK/random.log" || fail "the named stream :$STREAM was not overwritten"
-left="$(ls -A "$WORK/mnt/$FOLDER")"
-[ -z "$left" ] || fail "files left in the folder: $left"
+[ -z "$(ls -A "$WORK/mnt/$FOLDER")" ] || fail "files left in the folder: $(ls -A "$WORK/mnt/$FOLDER")"
+unmount_volume
+echo "--- image after the erase:"
+python3 "$SCAN" scan "$WORK/volume.img" erased || fail "the erase left data behind (see above)"
+ntfsundelete -s "$WORK/volume.img" >"$WORK/undelete.out" 2>&1
+grep -F -f <(for method in random dod3 gutmann; do python3 "$SCAN" names $method; done) "$WORK/undelete.out" &&
+    fail "ntfsundelete recovers an erased file's name"
+
+mount_volume || fail "ntfs-3g could not mount the image for the wipe: $(cat "$WORK/ntfs-3g.log")"
+run_jobs_test RealFreeSpaceWipe.WipeFilesCoverTheFreeSpaceOfAMountedVolume "$WORK/wipe.log" TARNWICK_WIPE_FOLDER="$DRIVE:\\"
 rm -f "$WINEPREFIX/dosdevices/${DRIVE,,}:"
 unmount_volume
-
-echo "--- image after the erase:"
-python3 "$SCAN" scan "$WORK/volume.img" after || fail "the erase left data behind (see above)"
-ntfsundelete -s "$WORK/volume.img" >"$WORK/undelete.out" 2>&1
-for name in $(python3 "$SCAN" names random) $(python3 "$SCAN" names dod3) $(python3 "$SCAN" names gutmann); do
-    grep -qF "$name" "$WORK/undelete.out" && fail "ntfsundelete recovers the name $name"
-done
-echo "PASS: no byte of any content or of the named stream, and no original name where the erase reaches, is left on the NTFS volume"
+echo "--- image after the free-space wipe:"
+python3 "$SCAN" scan "$WORK/volume.img" wiped || fail "the wipe left data of deleted files behind (see above)"
+echo "PASS: no byte of any erased or wiped content or of the named stream, and no original name outside slack, is left on the NTFS volume"

@@ -1,36 +1,29 @@
 #!/usr/bin/env python3
-# Writes the proof files of the NTFS erase check and scans a raw NTFS image
-# for what is left of them.
-#
+# Writes the proof files of the NTFS checks and scans a raw NTFS image for
+# what is left of them.
 # Every content is made of 16-byte cells: a 4-byte tag, the content's id, the
 # cell's index and 8 bytes of a keyed hash of both, so a cell found anywhere, at
-# any alignment, is known for what it is; from each one the surviving run is
-# followed to both sides. Any surviving run of 31 bytes or more is counted.
-#
+# any alignment, is known for what it is. What survives is counted in whole
+# cells: any surviving run of 31 bytes or more holds one.
 # NTFS replaces the last two bytes of every sector of its FILE, INDX and log
 # records with a sequence number kept in the record header. The scan undoes
 # that on a copy and searches both the copy and the raw image.
-#
 # Usage:
-#   ntfs_scan.py create FOLDER    write the files and the named stream
-#   ntfs_scan.py names METHOD     print the file names erased by METHOD
-#   ntfs_scan.py stream           print the named stream's name
-#   ntfs_scan.py scan IMAGE before|after
-#                                 exit 1 when the data did not reach the image
-#                                 (before) or when any of it is left (after)
+#   ntfs_scan.py create FOLDER SET   write the files of SET (erase or gone)
+#   ntfs_scan.py names METHOD        print the file names erased by METHOD
+#   ntfs_scan.py scan IMAGE STAGE    before: every byte and name is there (the
+#       names found in slack are kept in IMAGE.slack); erased: nothing is left of
+#       the erased files; wiped: nor of the deleted ones. After the erase every
+#       erased file's name may only be where it already lay in slack before.
 
-import bisect
-import collections
-import hashlib
-import os
-import struct
-import sys
+import collections, hashlib, json, os, re, struct, sys
 
 TAG = b"\x9dTw\xb7"
 CELL = 16
-# `resident` when small enough to live in its MFT record; `host` names the
-# file that carries the named stream.
-Content = collections.namedtuple("Content", "cid name size method resident host")
+# `group`: the method that erases the file, or "gone" for a file deleted with
+# rm before a free-space wipe; `resident` when small enough to live in its MFT
+# record; `host` names the file that carries a named stream.
+Content = collections.namedtuple("Content", "cid name size group resident host")
 HOST = "TwkQuillRandomStreamHost.dat"
 CONTENTS = [
     Content(1, "TwkQuillRandomResident.txt", 200, "random", True, None),
@@ -39,183 +32,121 @@ CONTENTS = [
     Content(4, "TwkQuillDodOddSize.bin", 123457, "dod3", False, None),
     Content(5, "TwkQuillGutmannResident.txt", 90, "gutmann", True, None),
     Content(6, "TwkQuillGutmannLarge.bin", 4 * 1024 * 1024 + 1234, "gutmann", False, None),
-    Content(7, "TwkQuillMarkerStream", 333, "random", True, HOST),
-]
-# Spare room of records and indexes that NTFS keeps for itself, and its
-# journal: no file operation reaches them.
-UNREACHABLE = ("mft-slack", "index-slack", "journal")
+    Content(7, "TwkQuillMarkerStream", 333, "random", True, HOST),  # ntfs_erase.sh names it too
+    # Nine long names in one folder, whose index then lives in index blocks.
+    Content(8, "TwkQuillRandomEmptyReport.docx", 0, "random", False, None),
+    Content(9, "TwkQuillRandomHalfMegabyte.docx", 524288, "random", False, None),
+    Content(10, "TwkQuillDodMegabyteMinutes.docx", 1048576, "dod3", False, None),
+] + [Content(11 + i, "TwkGone%d.bin" % size, size, "gone", CELL <= size < 600, None)
+     for i, size in enumerate((1, 300, 700, 5120, 1048576))]
 
 
-def label(content):
-    return "%s:%s" % (content.host, content.name) if content.host else content.name
-
-
+# Returns the full original bytes of `content`.
 def content_bytes(content):
-    """Returns the full original bytes of `content`."""
-    cells = (TAG + bytes([content.cid]) + index.to_bytes(3, "little")
-             + hashlib.blake2b(struct.pack("<BI", content.cid, index), key=b"tarnwick-ntfs-proof",
-                               digest_size=8).digest()
-             for index in range(-(-content.size // CELL)))
-    return b"".join(cells)[:content.size]
+    key = b"tarnwick-ntfs-proof"
+    return b"".join(TAG + bytes([content.cid]) + i.to_bytes(3, "little") + hashlib.blake2b(
+        struct.pack("<BI", content.cid, i), key=key, digest_size=8).digest()
+        for i in range(-(-content.size // CELL)))[:content.size]
 
 
-def create(folder):
-    """Writes every file and the named stream under `folder`; exits unless they read back."""
+# Writes the files of `group` (erase: those of every method) under `folder`.
+def create(folder, group):
     os.makedirs(folder, exist_ok=True)
-    for content in CONTENTS:
-        with open(os.path.join(folder, label(content)), "wb") as handle:
-            handle.write(content_bytes(content))
-    for content in CONTENTS:
-        with open(os.path.join(folder, label(content)), "rb") as handle:
-            if handle.read() != content_bytes(content):
-                sys.exit("FAIL: %s does not read back as written" % label(content))
+    contents = [c for c in CONTENTS if (c.group == "gone") == (group == "gone")]
+    for c in contents:
+        with open(os.path.join(folder, "%s:%s" % (c.host, c.name) if c.host else c.name), "wb") as handle:
+            handle.write(content_bytes(c))
     # Without streams_interface=windows "host:stream" is an ordinary file.
-    if sorted(os.listdir(folder)) != sorted(c.name for c in CONTENTS if not c.host):
+    if sorted(os.listdir(folder)) != sorted(c.name for c in contents if not c.host):
         sys.exit("FAIL: the folder holds %s" % sorted(os.listdir(folder)))
 
 
-def u16(data, at):
-    return struct.unpack_from("<H", data, at)[0]
-
-
-def u32(data, at):
-    return struct.unpack_from("<I", data, at)[0]
-
-
+# Returns a copy of `raw` with every update sequence undone, and the records
+# found as {start: (magic, end of the used part, end)}. A sector end that
+# does not hold the sequence number is left as it is.
 def undo_fixups(raw):
-    """Returns (copy of `raw` with every update sequence undone, records found
-    as (start, magic, size)). A sector end not holding the sequence number is
-    left as it is."""
-    fixed = bytearray(raw)
-    records = []
+    fixed, records = bytearray(raw), {}
     for start in range(0, len(raw) - 511, 512):
         magic = raw[start:start + 4]
-        if magic not in (b"FILE", b"INDX", b"RCRD", b"RSTR"):
-            continue
-        usa, count = u16(raw, start + 4), u16(raw, start + 6)
-        size = (count - 1) * 512
-        if not 2 <= count <= 129 or usa % 2 or usa + 2 * count > 512 or start + size > len(raw):
+        usa, count = struct.unpack_from("<HH", raw, start + 4)
+        end = start + (count - 1) * 512
+        if magic not in (b"FILE", b"INDX", b"RCRD", b"RSTR") or not 2 <= count <= 129 or usa % 2 \
+                or usa + 2 * count > 512 or end > len(raw):
             continue
         for sector in range(1, count):
-            end = start + sector * 512 - 2
-            if raw[end:end + 2] == raw[start + usa:start + usa + 2]:
-                fixed[end:end + 2] = raw[start + usa + 2 * sector:start + usa + 2 * sector + 2]
-        records.append((start, magic, size))
+            at = start + sector * 512 - 2
+            if raw[at:at + 2] == raw[start + usa:start + usa + 2]:
+                fixed[at:at + 2] = raw[start + usa + 2 * sector:start + usa + 2 * sector + 2]
+        used = start + struct.unpack_from("<I", fixed, start + 0x18)[0] if magic == b"FILE" else \
+            start + 0x18 + struct.unpack_from("<I", fixed, start + 0x1C)[0] if magic == b"INDX" else end
+        records[start] = (magic.decode(), min(used, end), end)
     return bytes(fixed), records
 
 
-def place_of(data, records, starts, position):
-    """Returns the kind of place that holds `position` of the image `data`."""
-    slot = bisect.bisect_right(starts, position) - 1
-    if slot < 0 or position >= records[slot][0] + records[slot][2]:
-        return "outside-records"
-    start, magic, size = records[slot]
-    offset = position - start
-    if magic == b"INDX":
-        return "index-slack" if offset >= 0x18 + u32(data, start + 0x1C) else "index-live"
-    if magic != b"FILE":
-        return "journal"
-    used = min(u32(data, start + 0x18), size)
-    if offset >= used:
-        return "mft-slack"
-    at = u16(data, start + 0x14)
-    while 0 < at < used - 8:
-        kind, length = struct.unpack_from("<II", data, start + at)
-        if kind == 0xFFFFFFFF or length == 0:
-            break
-        # The entries of a resident directory index end before the attribute does.
-        if at <= offset < at + length and kind == 0x90 and data[start + at + 8] == 0:
-            value = at + u16(data, start + at + 0x14)
-            return "index-slack" if offset >= value + 0x10 + u32(data, start + value + 0x14) else "mft-live"
-        at += length
-    return "mft-live"
+# Returns where `position` lies: the magic of its record ("FILE", "INDX", a
+# log record), with " slack" past the record's used part, or "outside".
+def place(records, position):
+    for start in range(position - position % 512, position - 4096, -512):
+        if start in records and position < records[start][2]:
+            return records[start][0] + (" slack" if position >= records[start][1] else "")
+    return "outside"
 
 
+# Returns every position of `needle` in `data`.
 def find_all(data, needle):
-    """Returns every position of `needle` in `data`, overlapping ones included."""
-    found, at = [], data.find(needle)
-    while at != -1:
-        found.append(at)
-        at = data.find(needle, at + 1)
-    return found
+    return [match.start() for match in re.finditer(re.escape(needle), data)]
 
 
-def surviving_bytes(images, content, place):
-    """Returns (bytes of `content` found in `images`, whole cells per place)."""
-    expected = content_bytes(content)
-    covered, places, seen = bytearray(content.size), collections.Counter(), set()
+# Returns the bytes of `content` found in `images`, and the places of its
+# cells in the first.
+def surviving(images, content, records):
+    expected, cells, places = content_bytes(content), set(), collections.Counter()
     for data in images:
         for at in find_all(data, TAG + bytes([content.cid])):
             offset = int.from_bytes(data[at + 5:at + 8], "little") * CELL
             whole = expected[offset:offset + CELL]  # the last cell may be cut short
-            if offset >= content.size or data[at:at + len(whole)] != whole:
-                continue
-            back, ahead = 0, len(whole)
-            while back < CELL - 1 and back < min(offset, at) and data[at - back - 1] == expected[offset - back - 1]:
-                back += 1
-            while ahead < 2 * CELL - 1 and offset + ahead < content.size and at + ahead < len(data) \
-                    and data[at + ahead] == expected[offset + ahead]:
-                ahead += 1
-            covered[offset - back:offset + ahead] = b"\x01" * (back + ahead)
-            if at not in seen:
-                seen.add(at)
-                places[place(at)] += 1
-    return content.size - covered.count(0), places
+            if offset < content.size and data[at:at + len(whole)] == whole:
+                cells.add(offset)
+                places[place(records, at)] += data is images[0]
+    return sum(len(expected[offset:offset + CELL]) for offset in cells), places
 
 
+# Prints what the image at `path` holds of every content; returns the problems at `stage`.
 def scan(path, stage):
-    """Prints what the image at `path` holds of every content; returns the problems at `stage`."""
-    with open(path, "rb") as handle:
-        raw = handle.read()
-    fixed, records = undo_fixups(raw)
-    starts = [record[0] for record in records]
-
-    def place(position):
-        return place_of(fixed, records, starts, position)
-
+    fixed, records = undo_fixups(raw := open(path, "rb").read())
+    slack = json.load(open(path + ".slack")) if stage != "before" else {}
     problems = []
-    for content in CONTENTS:
-        found, cells = surviving_bytes((fixed, raw), content, place)
-        # A place found in both the copy and the raw image counts once.
-        hits = {(at, form) for form in ("utf-16-le", "ascii") for data in (fixed, raw)
-                for at in find_all(data, content.name.encode(form))}
-        names = collections.Counter(place(at) for at, _ in hits)
-        print("  %-50s %7d of %7d bytes, cells %s, name %s" % (label(content), found, content.size,
-                                                            dict(cells), dict(names)))
-        # A stream keeps its name while it exists: nothing renames streams.
-        reachable_name = not content.host and sum(n for p, n in names.items() if p not in UNREACHABLE)
+    for c in CONTENTS:
+        found, cells = surviving((fixed, raw), c, records)
+        names = {p: place(records, p) for p in find_all(fixed, c.name.encode("utf-16-le"))}
+        print("  %-34s %7d of %7d bytes, cells %s, name %s" % (c.name, found, c.size, dict(+cells), dict(collections.Counter(names.values()))))
         if stage == "before":
-            if found != content.size:
-                problems.append("only %d of %d bytes of %s reached the image" % (found, content.size, label(content)))
-            if content.resident and not cells["mft-live"]:
-                problems.append("%s is not stored inside its MFT record" % label(content))
-            if not content.host and not reachable_name:
-                problems.append("name %s is not in the MFT or an index" % content.name)
-        else:
-            if found:
-                problems.append("%d bytes of %s survive" % (found, label(content)))
-            if reachable_name:
-                problems.append("name %s survives where the erase reaches it" % content.name)
+            slack[c.name] = [p for p, where in names.items() if where.endswith("slack")]
+            problems += ["only %d of %d bytes of %s are there" % (found, c.size, c.name)] * (found < c.size - c.size % CELL)
+            problems += ["%s is not inside its MFT record" % c.name] * (c.resident and not cells["FILE"])
+            problems += ["name %s is not in the MFT or an index" % c.name] * (len(slack[c.name]) == len(names))
+        elif c.group != "gone" or stage == "wiped":
+            # The wipe leaves 64 MiB free by design; what deleted files left in file records must go.
+            left = sum(n for where, n in cells.items() if where.startswith("FILE")) if c.group == "gone" else found
+            problems += ["%d %s of %s survive" % (left, "cells in file records" if c.group == "gone" else "bytes", c.name)] * (left > 0)
+            # Nothing renames a stream, nor a file deleted with rm, and their
+            # names stay in the folder's index, out of a file-level tool's reach.
+            new = [p for p in names if p not in slack[c.name]]
+            problems += ["name %s survives at %s" % (c.name, new)] * bool(new and not c.host and c.group != "gone")
+    if stage == "before":
+        json.dump(slack, open(path + ".slack", "w"))
     return problems
 
 
-def main(argv):
-    if len(argv) == 3 and argv[1] == "create":
-        create(argv[2])
-    elif len(argv) == 3 and argv[1] == "names":
-        print("\n".join(c.name for c in CONTENTS if c.method == argv[2] and not c.host))
-    elif len(argv) == 2 and argv[1] == "stream":
-        print(CONTENTS[-1].name)
-    elif len(argv) == 4 and argv[1] == "scan" and argv[3] in ("before", "after"):
-        problems = scan(argv[2], argv[3])
-        for problem in problems:
-            print("FAIL: %s: %s" % (argv[3], problem))
-        return 1 if problems else 0
-    else:
-        sys.stderr.write("usage: ntfs_scan.py create FOLDER | names METHOD | stream | scan IMAGE before|after\n")
-        return 2
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    command = sys.argv[1:2] + [len(sys.argv)]
+    if command == ["create", 4]:
+        create(sys.argv[2], sys.argv[3])
+    elif command == ["names", 3]:
+        print("\n".join(c.name for c in CONTENTS if c.group == sys.argv[2] and not c.host))
+    elif command == ["scan", 4] and sys.argv[3] in ("before", "erased", "wiped"):
+        failures = ["FAIL: %s: %s" % (sys.argv[3], problem) for problem in scan(sys.argv[2], sys.argv[3])]
+        print("\n".join(failures))
+        sys.exit(1 if failures else 0)
+    else:
+        sys.exit("usage: ntfs_scan.py create FOLDER SET | names METHOD | stream | scan IMAGE STAGE")

@@ -80,7 +80,7 @@ TEST(SecureEraseFile, ErasesAReadOnlyHardLinkedSmallFileInOrder)
     std::vector<OsFn> order;
     for (const OsCallRecord& call : fake.CallLog())
         if (call.fn == OsFn::SetFileAttributesW || call.fn == OsFn::WriteFile || call.fn == OsFn::MoveFileW) order.push_back(call.fn);
-    EXPECT_EQ((std::vector<OsFn>{OsFn::SetFileAttributesW, OsFn::WriteFile, OsFn::MoveFileW, OsFn::WriteFile}), order);
+    EXPECT_EQ((std::vector<OsFn>{OsFn::SetFileAttributesW, OsFn::WriteFile, OsFn::MoveFileW, OsFn::MoveFileW, OsFn::WriteFile}), order);
     EXPECT_EQ(std::vector<uint8_t>(300, 0), std::vector<uint8_t>(written.begin(), written.begin() + 300));
     EXPECT_EQ(std::vector<std::wstring>{L"other"}, folder.Names());
     EXPECT_EQ(std::vector<uint8_t>(4096, 0x11), ReadAll(folder / L"other"));
