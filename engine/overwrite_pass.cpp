@@ -37,22 +37,20 @@ void AnnouncePass(LogFn log, void* context, const PassSpec& pass, int32_t number
     log(text, context);
 }
 
-// Writes `length` bytes to `file` in 64 KiB chunks, each taken from
-// `nextChunk(size)` just before it is written, checking `stop` before each
-// chunk and reporting each to `report`, then flushes; a long pass is also
-// flushed behind its writes. Returns false when a write fails or comes up
-// short, the stop flag is set, or a flush fails.
-template <typename NextChunk>
-bool WriteChunks(HANDLE file, int64_t length, const StopFlag* stop, const PassProgress* report, NextChunk nextChunk)
+// Writes the `length` bytes of `pass` to `file` in 64 KiB chunks, checking
+// `stop` before each chunk and reporting each to `report`, then flushes; a
+// long pass is also flushed behind its writes. Returns false when a write
+// fails or comes up short, the stop flag is set, or a flush fails.
+bool WriteChunks(HANDLE file, int64_t length, PassBytes& bytes, const StopFlag* stop, const PassProgress* report)
 {
     std::optional<FlushBehind> behind;
     if (length >= kFlushBehindMinimum) behind.emplace(file);
     for (int64_t remaining = length; remaining >= 1;) {
         if (StopIsSet(stop)) return false;
         const uint32_t chunk = remaining < kChunkSize ? static_cast<uint32_t>(remaining) : kChunkSize;
-        const uint8_t* bytes = nextChunk(chunk);
+        const uint8_t* next = bytes.Next(chunk);
         DWORD written = 0;
-        if (!os.WriteFile(file, bytes, chunk, &written, nullptr) || written != chunk) return false;
+        if (!os.WriteFile(file, next, chunk, &written, nullptr) || written != chunk) return false;
         remaining -= chunk;
         if (report != nullptr) ReportChunk(*report, chunk);
         if (behind && remaining > 0 && (length - remaining) % kFlushBehindStretch == 0) behind->Ask();
@@ -64,26 +62,14 @@ bool WriteChunks(HANDLE file, int64_t length, const StopFlag* stop, const PassPr
 
 }  // namespace
 
-// A long random pass has its bytes made on a second thread while the
-// previous ones are written; where no thread can be had, the pass makes
-// them itself, as every other pass does.
 bool WritePassFromStart(HANDLE file, int64_t length, const PassSpec& pass, EraseRng& rng,
                         const ByteDistribution& dist, const StopFlag* stop, const PassProgress* report)
 {
     LARGE_INTEGER start = {};
     if (!os.SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
-    if (pass.kind == PassKind::Random && length > kAheadMinimum) {
-        RandomAhead ahead(rng, length);
-        if (ahead.Started()) {
-            return WriteChunks(file, length, stop, report, [&ahead](uint32_t chunk) { return ahead.Next(chunk); });
-        }
-    }
     std::vector<uint8_t> buffer(kChunkSize, 0);
-    uint64_t cursor = 0;
-    return WriteChunks(file, length, stop, report, [&](uint32_t chunk) {
-        FillPassBuffer(buffer.data(), chunk, pass, cursor, rng, dist);
-        return static_cast<const uint8_t*>(buffer.data());
-    });
+    PassBytes bytes(pass, length, rng, dist, buffer.data());
+    return WriteChunks(file, length, bytes, stop, report);
 }
 
 bool WriteZerosInPlace(HANDLE file, int64_t length, const StopFlag* stop)

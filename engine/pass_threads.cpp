@@ -73,6 +73,22 @@ const uint8_t* RandomAhead::Next(uint32_t count)
     return bytes;
 }
 
+PassBytes::PassBytes(const PassSpec& pass, int64_t length, EraseRng& rng, const ByteDistribution& dist,
+                     uint8_t* buffer)
+    : pass_(pass), rng_(rng), dist_(dist), buffer_(buffer)
+{
+    if (pass.kind != PassKind::Random || length <= kAheadMinimum) return;
+    ahead_.emplace(rng, length);
+    if (!ahead_->Started()) ahead_.reset();
+}
+
+const uint8_t* PassBytes::Next(uint32_t count)
+{
+    if (ahead_) return ahead_->Next(count);
+    FillPassBuffer(buffer_, count, pass_, cursor_, rng_, dist_);
+    return buffer_;
+}
+
 FlushBehind::FlushBehind(HANDLE file) : file_(file)
 {
     os.StartThread([this] { Run(); }, &thread_);

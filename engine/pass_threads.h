@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -57,6 +58,29 @@ private:
     std::atomic<uint64_t> released_{0};   // stretches written and free again; kQuit: stop making
     uint64_t handedOut_ = 0;              // bytes handed out
     std::thread thread_;
+};
+
+// The bytes of one pass, chunk after chunk from its start: made ahead on a
+// second thread for a random pass longer than the ring, else filled into the
+// caller's buffer as each is asked for. Either way they are the bytes
+// FillPassBuffer gives, and `rng` ends where the chunks asked for leave it.
+class PassBytes {
+public:
+    // `buffer` holds at least one 64 KiB chunk; it, `pass` and `dist`
+    // outlive the holder.
+    PassBytes(const PassSpec& pass, int64_t length, EraseRng& rng, const ByteDistribution& dist, uint8_t* buffer);
+
+    // Returns the next `count` bytes (at most one chunk), valid until the
+    // next call; every chunk but the last is a whole 64 KiB.
+    const uint8_t* Next(uint32_t count);
+
+private:
+    const PassSpec& pass_;
+    EraseRng& rng_;
+    const ByteDistribution& dist_;
+    uint8_t* buffer_;
+    uint64_t cursor_ = 0;                // the pattern position of a Pattern pass
+    std::optional<RandomAhead> ahead_;   // engaged only while its thread runs
 };
 
 // How often a long pass asks for its written bytes to be flushed behind it,

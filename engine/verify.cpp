@@ -3,6 +3,7 @@
 #include "engine/log_text.h"
 #include "engine/os_handle.h"
 #include "engine/overwrite_pass.h"
+#include "engine/pass_threads.h"
 
 #include <cstring>
 
@@ -52,25 +53,27 @@ bool ReadChunk(ReadBack& reader, unsigned char* dest, uint32_t chunk, int64_t of
     return ReadWhole(reader.file.Get(), dest, chunk);
 }
 
-// Compares the file with the pass chunk by chunk. Returns true on a match
-// over the whole length; logs a read error or a difference.
+// Compares the file with the pass chunk by chunk, the expected bytes made
+// in `expected` or, for a long random pass, ahead on a second thread.
+// Returns true on a match over the whole length; logs a read error or a
+// difference.
 bool CompareWithPass(ReadBack& reader, int64_t length, const PassSpec& pass, EraseRng& engine,
                      unsigned char* expected, unsigned char* actual, LogFn log, void* context,
                      const StopFlag* stop)
 {
     const ByteDistribution dist;
-    uint64_t cursor = 0;
     int64_t remaining = length;
     if (remaining < 1) return true;
     if (StopIsSet(stop)) return false;
+    PassBytes bytes(pass, length, engine, dist, expected);
     for (;;) {
         uint32_t chunk = remaining < kChunkSize ? static_cast<uint32_t>(remaining) : kChunkSize;
-        FillPassBuffer(expected, chunk, pass, cursor, engine, dist);
+        const uint8_t* next = bytes.Next(chunk);
         if (!ReadChunk(reader, actual, chunk, length - remaining)) {
             LogText(log, context, L"Verification: read error during read-back.");
             return false;
         }
-        if (memcmp(expected, actual, chunk) != 0) {
+        if (memcmp(next, actual, chunk) != 0) {
             LogText(log, context, L"VERIFICATION FAILED: disk content does not match expected overwrite pattern.");
             return false;
         }
