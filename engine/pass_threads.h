@@ -16,7 +16,7 @@
 // Bytes the second thread hands over at once, and how many such stretches it
 // may have made ahead of the writes: a fixed ring, so memory stays flat
 // whatever the length of the pass.
-constexpr uint32_t kAheadStretch = 256 * 1024;
+constexpr uint32_t kAheadStretch = 1024 * 1024;
 constexpr int kAheadStretches = 4;
 
 // A pass no longer than the ring gains too little to pay for a thread.

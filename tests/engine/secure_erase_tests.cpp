@@ -191,7 +191,7 @@ TEST(SecureEraseFile, EveryFailedSeamCallEndsInAKnownResultReleasesEverythingAnd
     EXPECT_EQ(allowed, seen);  // every step that can end an erase was reached by some failure
 }
 
-// A random pass over more than 1 MiB has its bytes made on a second thread, and so has its read-back, and one
+// A random pass over more than 4 MiB has its bytes made on a second thread, and so has its read-back, and one
 // of 32 MiB is also flushed behind its writes: the bytes, their replay and the engine left for the next pass stay
 // those of one thread; a pass cut short still ends; without a thread the pass makes its own bytes; a failed
 // flush behind it fails it.
@@ -199,8 +199,8 @@ TEST(SecureEraseFile, ALongPassWritesTheSameBytesWithItsHelperThreadsOrWithout)
 {
     using Case = std::tuple<size_t, std::function<void(FakeOs&)>, EraseResult>;
     verifyReadBack = 1;
-    for (const auto& [size, arrange, result] : {Case{(1 << 20) + 4096, [](FakeOs&) {}, EraseResult::Success},
-                                               Case{(1 << 20) + 4096, [](FakeOs& f) { f.ShortenNthWrite(5, 100); }, EraseResult::WriteFailed},
+    for (const auto& [size, arrange, result] : {Case{(4 << 20) + 4096, [](FakeOs&) {}, EraseResult::Success},
+                                               Case{(4 << 20) + 4096, [](FakeOs& f) { f.ShortenNthWrite(5, 100); }, EraseResult::WriteFailed},
                                                Case{32 << 20, [](FakeOs& f) { f.FailNthCall(OsFn::StartThread, 1), f.FailNthCall(OsFn::FlushFileBuffers, 1); },
                                                     EraseResult::WriteFailed}}) {
         TempFolder folder;
