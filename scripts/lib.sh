@@ -5,7 +5,7 @@ REPO_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages the build, the tests and the run need.
 REQUIRED_PACKAGES="g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth xdotool imagemagick fonts-wine
-cmake ninja-build googletest gcc libx11-dev python3 ntfs-3g sleuthkit zip coreutils"
+cmake ninja-build googletest gcc libx11-dev python3 ntfs-3g sleuthkit zip coreutils psmisc"
 
 # Installs whatever of REQUIRED_PACKAGES is missing.
 ensure_packages() {
