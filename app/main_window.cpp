@@ -1,21 +1,17 @@
 #include "app/main_window.h"
 
-#include "app/ui_state.h"
 #include "engine/erase_types.h"
 #include "jobs/job_report.h"
 #include "os/os_seam.h"
 #include "ui/control_ids.h"
 #include "ui/handlers.h"
+#include "ui/ui_state.h"
 
 #include <commctrl.h>
 #include <ole2.h>
 
 const wchar_t kMainWindowClass[] = L"TarnwickForensicsEraserWnd";
 const wchar_t kMainWindowTitle[] = L"Tarnwick File Eraser";
-
-UiState ui;
-std::thread workerThread;
-bool closeAfterJob = false;
 
 namespace {
 

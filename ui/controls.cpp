@@ -1,8 +1,8 @@
 // The controls of the main window, built once when the window is created.
-#include "app/ui_state.h"
 #include "methods/erase_methods.h"
 #include "ui/control_ids.h"
 #include "ui/handlers.h"
+#include "ui/ui_state.h"
 
 #include <commctrl.h>
 #include <shellapi.h>

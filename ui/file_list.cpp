@@ -1,9 +1,9 @@
 // The file list: what a drop of files and folders turns into.
 #include "ui/file_list.h"
 
-#include "app/ui_state.h"
 #include "os/os_seam.h"
 #include "ui/handlers.h"
+#include "ui/ui_state.h"
 
 #include <commctrl.h>
 #include <shellapi.h>

@@ -2,13 +2,13 @@
 // clicks, with message boxes, the folder browser and device questions
 // answered through the OS seam, and real files erased by the real job.
 #include "app/main_window.h"
-#include "app/ui_state.h"
 #include "engine/erase_types.h"
 #include "tests/support/fake_os.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/temp_folder.h"
 #include "ui/control_ids.h"
 #include "ui/file_list.h"
+#include "ui/ui_state.h"
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
