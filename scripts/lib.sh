@@ -92,6 +92,25 @@ start_warm_wine() {
     return 1
 }
 
+# Makes the programs started from now on in the current Wine prefix see a
+# display of $1 DPI (Wine reads the value when a program starts).
+set_wine_dpi() {
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+}
+
+# Prints the path of a new Wine prefix beside the build's ($1/wineprefix)
+# that shares its C: drive but has a registry, and so a wineserver and a
+# display, of its own: a program there may run at another DPI, on a larger
+# screen, while the build's prefix and the tests using it stay as they are.
+# The caller stops its wineserver and removes it.
+private_wine_prefix() {
+    local shared="$1/wineprefix" prefix
+    prefix="$(mktemp -d "$1/wineprefix-private.XXXXXX")" &&
+        cp -a "$shared"/*.reg "$shared/.update-timestamp" "$shared/dosdevices" "$prefix/" &&
+        ln -s "$shared/drive_c" "$prefix/drive_c" &&
+        echo "$prefix"
+}
+
 # Starts the program in the current display, drops a few sample files on it,
 # saves a PNG of its main window and closes it through File > Exit.
 screenshot_main_window() {
