@@ -7,11 +7,9 @@
 source "$TARNWICK_SOURCE_DIR/tests/e2e/e2e_lib.bash"
 
 [ -n "${TARNWICK_WIDE_SCREEN:-}" ] || TARNWICK_WIDE_SCREEN=1 exec xvfb-run -a -s "-screen 0 2560x1600x24" bash "$0"
-WINEPREFIX="$(private_wine_prefix "$BUILD")" || fail "could not make a Wine prefix of its own"
-at_exit 'wineserver -k; wineserver -w; rm -rf "$WINEPREFIX"'
-at_exit '[ -z "${program:-}" ] || kill "$program" 2>/dev/null'
+at_exit leave_private_wine_prefix
 for dpi in 96 144 192; do
-    set_wine_dpi "$dpi" || fail "could not set the prefix to $dpi DPI"
+    enter_private_wine_prefix "$BUILD" "$dpi" || fail "could not make a Wine prefix at $dpi DPI"
     wine "$BUILD/TarnwickFileEraser.exe" &
     program=$!
     wine "$BUILD/window_probe.exe" check "$dpi" || fail "main window is not as promised at $dpi DPI"
@@ -19,7 +17,7 @@ for dpi in 96 144 192; do
     timeout 60 tail --pid="$program" -f /dev/null || fail "program still running a minute after File > Exit"
     code=0
     wait "$program" || code=$?
-    program=""
     [ "$code" -eq 0 ] || fail "program exited with $code at $dpi DPI"
+    leave_private_wine_prefix
 done
 echo "PASS: window laid out at 96, 144 and 192 DPI, closed by File > Exit, exit code 0"
