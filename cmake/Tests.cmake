@@ -58,12 +58,16 @@ foreach(script ${e2e_scripts})
         ENVIRONMENT "TARNWICK_SOURCE_DIR=${CMAKE_SOURCE_DIR};TARNWICK_BINARY_DIR=${CMAKE_BINARY_DIR};TARNWICK_EXE=$<TARGET_FILE:TarnwickFileEraser>")
 endforeach()
 
-# Small Windows programs that the scripts use around the tests: one keeps Wine
-# warm during a run, one inspects and closes the real program's window.
+# Small Windows programs used around the tests: one keeps Wine warm during a
+# run, one inspects and closes the real program's window, one holds a file
+# open from another process.
 add_executable(wine_keepalive WIN32 tests/tools/wine_keepalive.cpp)
 target_link_libraries(wine_keepalive PRIVATE tarnwick_options shell32)
-add_executable(window_probe tests/tools/window_probe.cpp)
-target_link_libraries(window_probe PRIVATE tarnwick_options)
-if(NOT MSVC)
-    target_link_options(window_probe PRIVATE -municode)
-endif()
+foreach(tool window_probe hold_file)
+    add_executable(${tool} tests/tools/${tool}.cpp)
+    target_link_libraries(${tool} PRIVATE tarnwick_options)
+    if(NOT MSVC)
+        target_link_options(${tool} PRIVATE -municode)
+    endif()
+endforeach()
+add_dependencies(jobs_tests hold_file)

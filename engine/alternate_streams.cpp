@@ -35,34 +35,30 @@ bool OpenStream(const wchar_t* path, const std::wstring& name, FileHandle& strea
     return true;
 }
 
-// Outcome of overwriting one stream.
-enum class StreamOutcome { Done, StepEnded };
-
 // Opens, measures, announces and overwrites one stream with every pass.
-// Returns StepEnded when a failed positioning or write, or the stop flag,
-// ends the whole step; Done otherwise, a skipped stream included.
-StreamOutcome OverwriteStream(const wchar_t* path, const std::wstring& name, const PassList& passes,
-                              LogFn log, void* context, const StopFlag* stop, EraseRng& rng,
-                              const ByteDistribution& dist)
+// Returns false when a failed positioning, write or flush, or the stop flag,
+// ends the whole step; true otherwise, a skipped stream included. Sets
+// `begun` once the stream is open for its passes.
+bool OverwriteStream(const wchar_t* path, const std::wstring& name, const PassList& passes, LogFn log,
+                     void* context, const StopFlag* stop, EraseRng& rng, const ByteDistribution& dist, bool& begun)
 {
     FileHandle stream;
     int64_t size = 0;
-    if (!OpenStream(path, name, stream, size) || size == 0) return StreamOutcome::Done;
+    if (!OpenStream(path, name, stream, size) || size == 0) return true;
+    begun = true;
     LogFormatted(log, context, CapacityForName(256, name.c_str()), L"Overwriting ADS %ls (%lld bytes)...",
                  name.c_str(), static_cast<long long>(size));
     for (const PassSpec& pass : passes) {
-        if (!WritePassFromStart(stream.Get(), size, pass, rng, dist, stop, nullptr)) {
-            return StreamOutcome::StepEnded;
-        }
+        if (!WritePassFromStart(stream.Get(), size, pass, rng, dist, stop, nullptr)) return false;
     }
-    return StreamOutcome::Done;
+    return true;
 }
 
 }  // namespace
 
-std::vector<std::wstring> ListAlternateStreams(const wchar_t* path)
+StreamNames ListAlternateStreams(const wchar_t* path)
 {
-    std::vector<std::wstring> names;
+    StreamNames names;
     WIN32_FIND_STREAM_DATA record = {};
     StreamFindHandle find(os.FindFirstStreamW(path, FindStreamInfoStandard, &record, 0));
     if (!find.IsValid()) return names;
@@ -73,27 +69,28 @@ std::vector<std::wstring> ListAlternateStreams(const wchar_t* path)
     return names;
 }
 
-bool OverwriteAlternateStreams(const wchar_t* path, const PassList& passes, LogFn log, void* context,
-                               const StopFlag* stop, EraseRng& rng, const ByteDistribution& dist)
+bool OverwriteAlternateStreams(const wchar_t* path, const StreamNames& names, const PassList& passes, LogFn log,
+                               void* context, const StopFlag* stop, EraseRng& rng, const ByteDistribution& dist,
+                               bool& begun)
 {
-    const std::vector<std::wstring> names = ListAlternateStreams(path);
     for (const std::wstring& name : names) {
         if (StopIsSet(stop)) return false;
-        if (OverwriteStream(path, name, passes, log, context, stop, rng, dist) == StreamOutcome::StepEnded) {
-            return !StopIsSet(stop);
-        }
+        if (!OverwriteStream(path, name, passes, log, context, stop, rng, dist, begun)) return false;
     }
     return true;
 }
 
-void ZeroSmallAlternateStreams(const wchar_t* path, int64_t limit, const StopFlag* stop)
+bool ZeroSmallAlternateStreams(const wchar_t* path, const StreamNames& names, int64_t limit, const StopFlag* stop)
 {
-    for (const std::wstring& name : ListAlternateStreams(path)) {
-        if (StopIsSet(stop)) return;
+    bool zeroed = false;
+    for (const std::wstring& name : names) {
+        if (StopIsSet(stop)) break;
         FileHandle stream;
         int64_t size = 0;
         if (OpenStream(path, name, stream, size) && size > 0 && size < limit) {
+            zeroed = true;  // even a write that then fails may have reached the disk
             WriteZerosInPlace(stream.Get(), size, stop);
         }
     }
+    return zeroed;
 }

@@ -54,8 +54,8 @@ bool WritePassFromStart(HANDLE file, int64_t length, const PassSpec& pass, Erase
         remaining -= chunk;
         if (report != nullptr) ReportChunk(*report, chunk);
     }
-    os.FlushFileBuffers(file);
-    return true;
+    // Bytes that never left the cache have not overwritten anything.
+    return os.FlushFileBuffers(file) != FALSE;
 }
 
 bool WriteZerosInPlace(HANDLE file, int64_t length, const StopFlag* stop)

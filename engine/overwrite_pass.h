@@ -19,9 +19,9 @@ struct PassProgress {
 
 // Rewinds `file` and writes `length` bytes of `pass` in 64 KiB chunks,
 // checking `stop` (may be null) before each chunk and reporting each chunk to
-// `report` (may be null), then flushes. Returns false, without flushing, when
-// the rewind fails, a write fails or comes up short, or the stop flag is set;
-// true when every byte was written (the flush's own result is ignored).
+// `report` (may be null), then flushes. Returns true when every byte was
+// written and flushed; false when the rewind, a write or the flush fails, a
+// write comes up short, or the stop flag is set (no flush then).
 bool WritePassFromStart(HANDLE file, int64_t length, const PassSpec& pass, EraseRng& rng,
                         const ByteDistribution& dist, const StopFlag* stop, const PassProgress* report);
 
@@ -32,9 +32,9 @@ bool WriteZerosInPlace(HANDLE file, int64_t length, const StopFlag* stop);
 
 // Announces pass `passIndex` + 1 of `passCount` to `log` and writes it over
 // the main stream from offset 0 to `length`, moving progress after every
-// chunk. Returns true when the whole pass was written and the flush was
-// requested; false when positioning or a write failed or the stop flag was
-// seen (the caller tells which by reading the flag again).
+// chunk. Returns true when the whole pass was written and flushed; false
+// when positioning, a write or the flush failed or the stop flag was seen
+// (the caller tells which by reading the flag again).
 bool RunOverwritePass(HANDLE file, int64_t length, const PassSpec& pass, int32_t passIndex,
                       int32_t passCount, ProgressFn progress, LogFn log, void* context,
                       const StopFlag* stop, int64_t& bytesDone, double totalWork, EraseRng& rng,

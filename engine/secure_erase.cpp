@@ -6,6 +6,7 @@
 #include "engine/overwrite_pass.h"
 #include "engine/scramble_name.h"
 #include "engine/verify.h"
+#include "os/verbatim_path.h"
 
 #include <string>
 #include <winioctl.h>
@@ -23,11 +24,24 @@ struct EraseSink {
     const StopFlag* stop;
 };
 
-// Logs the cancel text. Returns Canceled.
-EraseResult LogCanceled(const EraseSink& sink)
+// Where the file of one erase is and what has been done to it, so that an
+// erase that fails before it wrote anything can give the file back as the
+// user left it.
+struct FileState {
+    std::wstring original;         // the exact form of the path given
+    std::wstring current;          // where the file is now: its scrambled name after a rename
+    DWORD attributes;              // as found
+    bool readOnlyCleared = false;
+    bool overwritten = false;      // some byte of the file or a stream may have been written
+};
+
+// Logs why a stopped or failed pass ended the erase. Returns Canceled when
+// the stop flag is set, else WriteFailed.
+EraseResult LogPassEnded(const EraseSink& sink)
 {
-    LogText(sink.log, sink.context, kCanceledText);
-    return EraseResult::Canceled;
+    const bool canceled = StopIsSet(sink.stop);
+    LogText(sink.log, sink.context, canceled ? kCanceledText : L"Failed during overwrite pass.");
+    return canceled ? EraseResult::Canceled : EraseResult::WriteFailed;
 }
 
 // Returns true when the open handle is itself a reparse point: the file was
@@ -46,13 +60,14 @@ HANDLE OpenWithoutFollowing(const wchar_t* path, DWORD access)
     return os.CreateFileW(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-// Opens the file read-only, measures it and warns about further links.
-// Returns Success with `size` set, or the result that ends the erase.
-EraseResult ProbeFile(const wchar_t* path, const EraseSink& sink, int64_t& size)
+// Opens the file at `path` read-only, measures it and warns about further
+// links; `shown` is the path as the user gave it. Returns Success with `size`
+// set, or the result that ends the erase.
+EraseResult ProbeFile(const wchar_t* path, const wchar_t* shown, const EraseSink& sink, int64_t& size)
 {
     FileHandle file(OpenWithoutFollowing(path, GENERIC_READ));
     if (!file.IsValid()) {
-        LogFormatted(sink.log, sink.context, CapacityForName(512, path), L"Failed to open file: %ls", path);
+        LogFormatted(sink.log, sink.context, CapacityForName(512, shown), L"Failed to open file: %ls", shown);
         return EraseResult::OpenFailed;
     }
     LARGE_INTEGER measured = {};
@@ -77,11 +92,11 @@ EraseResult ProbeFile(const wchar_t* path, const EraseSink& sink, int64_t& size)
 // A read-only file can be neither written (its streams included) nor
 // deleted, yet the user asked for it to be destroyed: drop the attribute.
 // A failure shows up in the opens and the delete that follow.
-void ClearReadOnly(const wchar_t* path, DWORD attributes)
+void ClearReadOnly(FileState& file)
 {
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) return;
-    DWORD cleared = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    os.SetFileAttributesW(path, cleared != 0 ? cleared : FILE_ATTRIBUTE_NORMAL);
+    if (file.attributes == INVALID_FILE_ATTRIBUTES || (file.attributes & FILE_ATTRIBUTE_READONLY) == 0) return;
+    DWORD cleared = file.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    file.readOnlyCleared = os.SetFileAttributesW(file.original.c_str(), cleared != 0 ? cleared : FILE_ATTRIBUTE_NORMAL);
 }
 
 // Opens the file for writing, refusing a handle that turns out to be a link.
@@ -99,11 +114,13 @@ EraseResult OpenForWriting(const wchar_t* path, FileHandle& file)
 
 // Opens the renamed file for the passes. Returns Success with `file` set,
 // or OpenFailed / Refused (both logged).
-EraseResult OpenForOverwrite(const wchar_t* path, const EraseSink& sink, FileHandle& file)
+EraseResult OpenForOverwrite(const std::wstring& path, const EraseSink& sink, FileHandle& file)
 {
-    EraseResult opened = OpenForWriting(path, file);
+    EraseResult opened = OpenForWriting(path.c_str(), file);
     if (opened == EraseResult::OpenFailed) {
-        LogFormatted(sink.log, sink.context, CapacityForName(512, path), L"Unable to open for overwrite: %ls", path);
+        const std::wstring shown = ShownPath(path);
+        LogFormatted(sink.log, sink.context, CapacityForName(512, shown.c_str()), L"Unable to open for overwrite: %ls",
+                     shown.c_str());
     }
     if (opened == EraseResult::Refused) LogText(sink.log, sink.context, kRefusalText);
     return opened;
@@ -154,15 +171,17 @@ int64_t InPlaceLimit(uint32_t cluster)
     return cluster > kLargestMftRecord ? cluster : kLargestMftRecord;
 }
 
-// Zeroes the main stream in place when it is shorter than `limit`. Returns
-// true when it may be lengthened afterwards: it was zeroed, or is empty or
-// long enough not to need it; false when the open or the write failed or the
-// stop flag ended it.
-bool ZeroSmallMainStream(const wchar_t* path, int64_t size, int64_t limit, const StopFlag* stop)
+// Zeroes the main stream in place when it is non-empty and shorter than
+// `limit`. Returns true when it may be lengthened afterwards: it was zeroed,
+// or is empty or long enough not to need it; false when the open or the
+// write failed or the stop flag ended it. Sets `opened` when the stream was
+// opened for zeroing.
+bool ZeroSmallMainStream(const wchar_t* path, int64_t size, int64_t limit, const StopFlag* stop, bool& opened)
 {
     if (size == 0 || size >= limit) return true;
     FileHandle file;
-    return OpenForWriting(path, file) == EraseResult::Success && WriteZerosInPlace(file.Get(), size, stop);
+    opened = OpenForWriting(path, file) == EraseResult::Success;
+    return opened && WriteZerosInPlace(file.Get(), size, stop);
 }
 
 // On NTFS a stream of a few hundred bytes lives inside the file's MFT
@@ -173,12 +192,15 @@ bool ZeroSmallMainStream(const wchar_t* path, int64_t size, int64_t limit, const
 // the length the main stream is to be lengthened to: the end of its last
 // cluster, or its own size when its zeroing failed (the passes then write
 // the data where it is rather than move it away).
-int64_t ZeroResidentStreams(const wchar_t* path, int64_t size, const StopFlag* stop)
+int64_t ZeroResidentStreams(FileState& file, int64_t size, const StreamNames& streams, const StopFlag* stop)
 {
-    const uint32_t cluster = ClusterSizeOf(path);
+    const uint32_t cluster = ClusterSizeOf(file.original.c_str());
     const int64_t limit = InPlaceLimit(cluster);
-    const int64_t target = ZeroSmallMainStream(path, size, limit, stop) ? ClusterEnd(size, cluster) : size;
-    ZeroSmallAlternateStreams(path, limit, stop);
+    bool opened = false;
+    const int64_t target =
+        ZeroSmallMainStream(file.original.c_str(), size, limit, stop, opened) ? ClusterEnd(size, cluster) : size;
+    const bool streamsZeroed = ZeroSmallAlternateStreams(file.original.c_str(), streams, limit, stop);
+    file.overwritten = file.overwritten || opened || streamsZeroed;
     return target;
 }
 
@@ -207,13 +229,11 @@ EraseResult RunPasses(HANDLE file, const wchar_t* path, int64_t length, const Pa
     const double totalWork = static_cast<double>(passCount) * static_cast<double>(length);
     int64_t bytesDone = 0;
     for (int32_t i = 0; i < passCount; ++i) {
-        if (StopIsSet(sink.stop)) return LogCanceled(sink);
+        if (StopIsSet(sink.stop)) return LogPassEnded(sink);
         const EraseRng snapshot = rng;
         if (!RunOverwritePass(file, length, passes[i], i, passCount, sink.progress, sink.log, sink.context,
                               sink.stop, bytesDone, totalWork, rng, dist)) {
-            bool canceled = StopIsSet(sink.stop);
-            LogText(sink.log, sink.context, canceled ? kCanceledText : L"Failed during overwrite pass.");
-            return canceled ? EraseResult::Canceled : EraseResult::WriteFailed;
+            return LogPassEnded(sink);
         }
         if (verifyReadBack.load() != 0 &&
             !VerifyPass(path, length, passes[i], snapshot, sink.log, sink.context, sink.stop, i, passCount)) {
@@ -223,20 +243,21 @@ EraseResult RunPasses(HANDLE file, const wchar_t* path, int64_t length, const Pa
     return EraseResult::Success;
 }
 
-// Overwrites the main stream of a file of `size` bytes at `path`, first
-// lengthened to `target`, and deletes it. Returns the erase's result.
-EraseResult OverwriteAndDelete(const wchar_t* path, int64_t size, int64_t target, const PassList& passes,
+// Overwrites the main stream of a file of `size` bytes, first lengthened to
+// `target`, and deletes it. Returns the erase's result.
+EraseResult OverwriteAndDelete(FileState& state, int64_t size, int64_t target, const PassList& passes,
                                const wchar_t* successMessage, const EraseSink& sink, EraseRng& rng)
 {
     FileHandle file;
-    EraseResult opened = OpenForOverwrite(path, sink, file);
+    EraseResult opened = OpenForOverwrite(state.current, sink, file);
     if (opened != EraseResult::Success) return opened;
+    state.overwritten = true;  // the file changes from the extension on
     DisableCompressionAndSparse(file.Get());
     int64_t length = ExtendToClusterBoundary(file.Get(), size, target, sink);
-    EraseResult written = RunPasses(file.Get(), path, length, passes, sink, rng);
+    EraseResult written = RunPasses(file.Get(), state.current.c_str(), length, passes, sink, rng);
     file.Reset();
     if (written != EraseResult::Success) return written;
-    if (!os.DeleteFileW(path)) {
+    if (!os.DeleteFileW(state.current.c_str())) {
         LogText(sink.log, sink.context, L"Failed to delete file after overwrite.");
         return EraseResult::DeleteFailed;
     }
@@ -253,6 +274,54 @@ EraseResult DeleteEmptyFile(const wchar_t* path, const EraseSink& sink)
     return EraseResult::DeleteFailed;
 }
 
+// Gives the file a random name, so that its own name does not outlive it.
+// Returns nothing: a file that cannot be renamed is erased under its own name.
+void ScrambleName(FileState& file, const EraseSink& sink)
+{
+    std::wstring scrambled = ScrambleFileName(file.original.c_str());
+    if (scrambled.empty()) return;
+    file.current = scrambled;
+    LogText(sink.log, sink.context, L"File name scrambled.");
+}
+
+// Runs the erase of a probed file of `size` bytes from dropping its read-only
+// attribute to its deletion. Returns the erase's result.
+EraseResult EraseProbedFile(FileState& file, int64_t size, const PassList& passes, const wchar_t* successMessage,
+                            const EraseSink& sink, EraseRng& rng, bool keepName)
+{
+    // Cleared before the in-place zeroing, the first write, which a read-only
+    // file would refuse.
+    ClearReadOnly(file);
+    const StreamNames streams = ListAlternateStreams(file.original.c_str());
+    const int64_t target = ZeroResidentStreams(file, size, streams, sink.stop);
+    if (!keepName) ScrambleName(file, sink);
+    if (!OverwriteAlternateStreams(file.current.c_str(), streams, passes, sink.log, sink.context, sink.stop, rng,
+                                   ByteDistribution(), file.overwritten)) {
+        return LogPassEnded(sink);
+    }
+    if (size == 0) return DeleteEmptyFile(file.current.c_str(), sink);
+    return OverwriteAndDelete(file, size, target, passes, successMessage, sink, rng);
+}
+
+// A file the erase gave up on before writing to it still holds the user's
+// data whole: give it back its name and its read-only attribute rather than
+// leave it under a name they have never seen. Logs how the rename back went.
+void RestoreUntouchedFile(const FileState& file, const EraseSink& sink)
+{
+    std::wstring where = file.current;
+    if (file.current != file.original) {
+        if (os.MoveFileW(file.current.c_str(), file.original.c_str())) {
+            where = file.original;
+            LogText(sink.log, sink.context, L"Original file name restored.");
+        } else {
+            const std::wstring shown = ShownPath(file.current);
+            LogFormatted(sink.log, sink.context, CapacityForName(256, shown.c_str()),
+                         L"Could not restore the original file name; the file is now %ls", shown.c_str());
+        }
+    }
+    if (file.readOnlyCleared) os.SetFileAttributesW(where.c_str(), file.attributes);
+}
+
 }  // namespace
 
 EraseResult SecureEraseFile(const wchar_t* path, PassList passes, const wchar_t* successMessage,
@@ -261,32 +330,21 @@ EraseResult SecureEraseFile(const wchar_t* path, PassList passes, const wchar_t*
 {
     if (stop == nullptr) return EraseResult::Error;
     const EraseSink sink{progress, log, context, stop};
-    const DWORD attributes = os.GetFileAttributesW(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    const std::wstring exact = VerbatimPath(path);
+    FileState file{exact, exact, os.GetFileAttributesW(exact.c_str())};
+    if (file.attributes != INVALID_FILE_ATTRIBUTES && (file.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         LogText(log, context, kRefusalText);
         return EraseResult::Refused;
     }
     int64_t size = 0;
-    EraseResult probed = ProbeFile(path, sink, size);
+    EraseResult probed = ProbeFile(file.original.c_str(), path, sink, size);
     if (probed != EraseResult::Success) return probed;
     EraseRng rng;
     if (!SeedEraseRng(rng)) {
         LogText(log, context, L"Failed to obtain cryptographic random seed.");
         return EraseResult::Error;
     }
-    // Cleared before the in-place zeroing, the first write, which a read-only
-    // file would refuse.
-    ClearReadOnly(path, attributes);
-    const int64_t target = ZeroResidentStreams(path, size, stop);
-    std::wstring current = path;
-    std::wstring scrambled = keepName ? std::wstring() : ScrambleFileName(path);
-    if (!scrambled.empty()) {
-        current = scrambled;
-        LogText(log, context, L"File name scrambled.");
-    }
-    if (!OverwriteAlternateStreams(current.c_str(), passes, log, context, stop, rng, ByteDistribution())) {
-        return StopIsSet(stop) ? LogCanceled(sink) : EraseResult::WriteFailed;
-    }
-    if (size == 0) return DeleteEmptyFile(current.c_str(), sink);
-    return OverwriteAndDelete(current.c_str(), size, target, passes, successMessage, sink, rng);
+    const EraseResult result = EraseProbedFile(file, size, passes, successMessage, sink, rng, keepName);
+    if (result != EraseResult::Success && !file.overwritten) RestoreUntouchedFile(file, sink);
+    return result;
 }

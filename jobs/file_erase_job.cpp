@@ -68,8 +68,15 @@ void FileEraseJob(EraseMethodFn method, std::vector<EraseItem> items, std::vecto
     const ItemsEnd end = EraseItems(method, items);
     // The folders go only when every file in them is gone: a canceled item
     // left files behind even if the stop flag is clear by now.
-    if (end == ItemsEnd::AllDone && !stopRequested.load()) {
-        RemoveFolders(std::move(folders));
+    if (end != ItemsEnd::AllDone || stopRequested.load()) {
+        PostJobOutcome(OutcomeOf(end));
+        return;
     }
-    PostJobOutcome(OutcomeOf(end));
+    const std::wstring folderLeft = RemoveFolders(std::move(folders));
+    if (folderLeft.empty() || stopRequested.load()) {
+        PostJobOutcome(JobOutcomeOf(false));
+        return;
+    }
+    SendJobStatus(-1, folderLeft.c_str());
+    PostJobOutcome(JobOutcome::Incomplete);
 }

@@ -2,6 +2,7 @@
 #include "jobs/job_report.h"
 #include "jobs/jobs.h"
 #include "os/os_seam.h"
+#include "os/verbatim_path.h"
 
 #include <winioctl.h>
 #include <cstdint>
@@ -130,5 +131,5 @@ JobOutcome WipeFreeSpace(const std::wstring& folder, EraseMethodFn method)
 
 void FreeSpaceWipeJob(std::wstring folder, EraseMethodFn method)
 {
-    PostJobOutcome(WipeFreeSpace(folder, method));
+    PostJobOutcome(WipeFreeSpace(VerbatimPath(folder), method));
 }

@@ -13,6 +13,9 @@ enum class JobOutcome : int32_t {
     Completed = 0,
     Canceled = 1,
     Failed = 2,
+    // Everything asked for was tried, but something was left undone; the
+    // job's last status text, which the window keeps, says what.
+    Incomplete = 3,
 };
 
 // The main window, which the jobs report to: set when the window is created.

@@ -21,12 +21,17 @@ const wchar_t* ItemStatus(EraseResult result);
 
 // Erases `items` in order with `method`, stopping at the first item that is
 // not Done, then removes `folders` only when every item was Done and no stop
-// was requested. Reports through WM_APP_STATUS and posts WM_APP_FINISHED exactly once.
+// was requested. Reports through WM_APP_STATUS and posts WM_APP_FINISHED
+// exactly once: Incomplete, after saying which, when a folder stays.
 void FileEraseJob(EraseMethodFn method, std::vector<EraseItem> items, std::vector<std::wstring> folders);
 
-// Renames each folder to a random name and removes it, deepest first; a path
-// that is no longer a folder is left alone. Reports nothing.
-void RemoveFolders(std::vector<std::wstring> folders);
+// Removes each empty folder, deepest first, after renaming it to a random
+// name. A folder that is not empty keeps its own name (and so do its listed
+// ancestors); one that is renamed but will not go is renamed back; a path
+// that is no longer a folder is left alone. Stops at the stop flag. Returns
+// the status text that names the first folder left and why, or an empty
+// text when every listed folder is gone.
+std::wstring RemoveFolders(std::vector<std::wstring> folders);
 
 // Fills the free space under `folder` with one hidden file, lets `method`
 // overwrite it, and deletes it. Posts WM_APP_FINISHED exactly once.

@@ -53,7 +53,9 @@ void OnAppStatus(WPARAM row, LPARAM text)
 
 void OnAppFinished(WPARAM outcome)
 {
-    SetWindowTextW(ui.statusLine, OutcomeText(static_cast<int32_t>(static_cast<uint32_t>(outcome))));
+    const int32_t value = static_cast<int32_t>(static_cast<uint32_t>(outcome));
+    // An incomplete job has just said on the status line what it left undone.
+    if (static_cast<JobOutcome>(value) != JobOutcome::Incomplete) SetWindowTextW(ui.statusLine, OutcomeText(value));
     SendMessageW(ui.progressBar, PBM_SETPOS, 0, 0);
     EnableWindow(ui.startButton, TRUE);
     EnableWindow(ui.cancelButton, FALSE);

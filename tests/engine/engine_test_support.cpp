@@ -2,9 +2,7 @@
 
 intptr_t RecordProgress(int32_t percent, void* context)
 {
-    auto* sink = static_cast<SinkRecord*>(context);
-    sink->events.push_back(L"%" + std::to_wstring(percent));
-    if (sink->raise != nullptr && percent >= sink->raiseAt) sink->raise->store(1);
+    static_cast<SinkRecord*>(context)->events.push_back(L"%" + std::to_wstring(percent));
     return 0;
 }
 

@@ -9,15 +9,11 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
-// Records every text and percent the engine reports, as "text" and "%NN";
-// when `raise` is set, a percent of `raiseAt` or more sets that flag.
+// Records every text and percent the engine reports, as "text" and "%NN".
 struct SinkRecord {
     std::vector<std::wstring> events;
-    StopFlag* raise = nullptr;
-    int32_t raiseAt = 0;
 };
 intptr_t RecordProgress(int32_t percent, void* context);
 intptr_t RecordLog(const wchar_t* text, void* context);
@@ -29,6 +25,5 @@ inline PassSpec RandomPass() { return PassSpec{PassKind::Random, 0, {}}; }
 // Returns the bytes `passes` write over `size` bytes, pass after pass, when the file's stream is `rng`.
 std::vector<uint8_t> ExpectedBytes(const PassList& passes, size_t size, EraseRng rng);
 
-// Makes `fake` append every byte written to `written`, in order, while the
-// writes still reach the file.
+// Makes `fake` append every byte written to `written`, in order, while the writes still reach the file.
 void CaptureWrites(FakeOs& fake, std::vector<uint8_t>& written);

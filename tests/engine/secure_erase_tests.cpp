@@ -1,28 +1,44 @@
 #include "engine/secure_erase.h"
+#include "os/verbatim_path.h"
 #include "tests/engine/engine_test_support.h"
-#include "tests/support/fake_os.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 
 static const wchar_t kDone[] = L"File successfully overwritten (DoD 5220.22-M, 3-pass) and deleted.";
-static StopFlag noStop{0};
+static StopFlag stop{0};
 
-static EraseResult Erase(const std::wstring& path, PassList passes, SinkRecord& sink, const StopFlag* stop = &noStop)
+static EraseResult Erase(const std::wstring& path, PassList passes, SinkRecord& sink)
 {
-    return SecureEraseFile(path.c_str(), std::move(passes), kDone, RecordProgress, RecordLog, &sink, stop, false);
+    return SecureEraseFile(path.c_str(), std::move(passes), kDone, RecordProgress, RecordLog, &sink, &stop, false);
 }
 
-TEST(SecureEraseFile, OverwritesEveryByteUpToTheClusterEndAndReportsTheDodExampleInOrder)
+// Returns, for the calls on `path`, W for each write, F for each flush and R for each read, runs folded.
+static std::wstring WritesFlushesReads(const FakeOs& fake, const std::wstring& path)
+{
+    std::wstring order;
+    for (const OsCallRecord& call : fake.CallLog()) {
+        const wchar_t kind = call.fn == OsFn::WriteFile ? L'W' : call.fn == OsFn::FlushFileBuffers ? L'F' : L'R';
+        const bool counted = call.fn == OsFn::WriteFile || call.fn == OsFn::FlushFileBuffers || call.fn == OsFn::ReadFile;
+        if (counted && call.path == path && call.ok && (order.empty() || order.back() != kind)) order += kind;
+    }
+    return order;
+}
+
+TEST(SecureEraseFile, TheDodExampleInOrderEachPassFlushedAndReadBackUnderAFullAlphabetName)
 {
     verifyReadBack = 1;
     TempFolder folder;
     FakeOs fake;
     fake.ScriptStreams({{L"::$DATA", {}}, {L":Zone.Identifier:$DATA", Ramp(26)}});
-    fake.ScriptRandom({0x71, 0x15, 0, 0, 0, 0, 0, 0});  // seed 5489
+    // Seed 5489, then the name: each byte modulo 62 into a-z, A-Z, 0-9.
+    fake.ScriptRandom({0x71, 0x15, 0, 0, 0, 0, 0, 0, 0, 25, 26, 51, 52, 61, 62, 123, 124, 185, 186, 247, 248, 255, 9, 60});
     std::vector<uint8_t> lastContents;
+    std::wstring deleted;
     fake.hooks.DeleteFileW = [&](LPCWSTR name) {
+        deleted = name;
         lastContents = ReadAll(name);
         return RealOsCalls().DeleteFileW(name);
     };
@@ -35,27 +51,14 @@ TEST(SecureEraseFile, OverwritesEveryByteUpToTheClusterEndAndReportsTheDodExampl
                   L"Verifying pass 2/3 (disk read-back)...", L"Pass 3/3: Random overwrite...", L"%100",
                   L"Verifying pass 3/3 (disk read-back)...", kDone}),
               sink.events);
+    EXPECT_EQ(VerbatimPath(folder / L"azAZ09a9a9a9ahj8"), deleted);
+    // A pass that stays in the cache is overwritten there by the next: each is flushed, then read back.
+    EXPECT_EQ(L"WFRWFRWFR", WritesFlushesReads(fake, deleted));
     EraseRng rng(5489);
     EXPECT_EQ(ExpectedBytes({RandomPass()}, 26, rng), fake.StreamContents(L":Zone.Identifier"));
     rng.discard(26);  // the stream's random pass draws before the file's
     EXPECT_EQ(ExpectedBytes({RandomPass()}, 8192, rng), lastContents);
     EXPECT_TRUE(folder.Names().empty());
-}
-
-// The rotation of pass 1 must run on across chunk ends that are no multiple of its period.
-TEST(SecureEraseFile, AStopDuringPassTwoLeavesARotationAndTheFileUnderAScrambledName)
-{
-    verifyReadBack = 0;
-    TempFolder folder;
-    StopFlag stop{0};
-    SinkRecord sink{{}, &stop, 44};  // 44 %: the first chunk of pass 2 of 3 over three chunks
-    ASSERT_EQ(EraseResult::Canceled,
-              Erase(folder.File(L"f", Ramp(3 * 65536)), {Pattern({0x92, 0x49, 0x24}), Fixed(0x22), Fixed(0x33)}, sink, &stop));
-    EXPECT_EQ(L"Operation canceled by user.", sink.events.back());
-    ASSERT_TRUE(folder.Names().size() == 1 && IsScrambledName(folder.Names()[0]));
-    std::vector<uint8_t> expected = ExpectedBytes({Pattern({0x92, 0x49, 0x24})}, 3 * 65536, EraseRng(0));
-    std::fill(expected.begin(), expected.begin() + 65536, 0x22);
-    EXPECT_EQ(expected, ReadAll(folder / folder.Names()[0]));
 }
 
 // Read-only is cleared before the first write; the zeros of a file smaller than
@@ -83,47 +86,107 @@ TEST(SecureEraseFile, ErasesAReadOnlyHardLinkedSmallFileInOrder)
     EXPECT_EQ(std::vector<uint8_t>(4096, 0x11), ReadAll(folder / L"other"));
 }
 
-TEST(SecureEraseFile, RefusesALinkSwappedInCatchesAChangedByteAndFallsBackFromUnbufferedReads)
+// Three passes over a 5,000-byte file: each pass is one write, one flush and, verified, one read.
+TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
 {
     const struct {
         const char* name;
+        bool verify;
         std::function<void(FakeOs&)> arrange;
         EraseResult result;
         std::wstring message;
+        const wchar_t* left;  // the file's name afterwards: its own, "?" for a scrambled one, or none
     } cases[] = {
-        {"link swapped in after the path check", [](FakeOs& f) {
+        {"link swapped in after the path check", true, [](FakeOs& f) {
              f.hooks.GetFileInformationByHandle = [&f](HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
                  BOOL ok = RealOsCalls().GetFileInformationByHandle(h, info);
                  if (f.Calls(OsFn::GetFileInformationByHandle) == 2) info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
                  return ok;
              };
-         }, EraseResult::Refused, L"Refusing to process reparse point (symbolic link / junction)."},
-        {"read-back differs", [](FakeOs& f) {
+         }, EraseResult::Refused, L"Original file name restored.", L"f.bin"},
+        {"read-back differs", true, [](FakeOs& f) {
              f.hooks.ReadFile = [](HANDLE h, LPVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
                  BOOL ok = RealOsCalls().ReadFile(h, b, n, d, o);
                  static_cast<uint8_t*>(b)[n - 1] ^= 0x80;
                  return ok;
              };
-         }, EraseResult::VerifyFailed, L"VERIFICATION FAILED: disk content does not match expected overwrite pattern."},
-        {"partial sector left unlengthened", [](FakeOs& f) {
+         }, EraseResult::VerifyFailed, L"VERIFICATION FAILED: disk content does not match expected overwrite pattern.", L"?"},
+        {"partial sector left unlengthened", true, [](FakeOs& f) {
              f.FailNthCall(OsFn::GetDiskFreeSpaceW, 1);
              f.EmulateUnbufferedReads(512);
-         }, EraseResult::Success, kDone},
+         }, EraseResult::Success, kDone, nullptr},
+        {"flush of pass 1 fails", false, [](FakeOs& f) { f.FailNthCall(OsFn::FlushFileBuffers, 1); },
+         EraseResult::WriteFailed, L"Failed during overwrite pass.", L"?"},
+        {"flush of the last pass fails, verified", true, [](FakeOs& f) { f.FailNthCall(OsFn::FlushFileBuffers, 3); },
+         EraseResult::WriteFailed, L"Failed during overwrite pass.", L"?"},
+        {"a write moves fewer bytes", false, [](FakeOs& f) { f.ShortenNthWrite(2, 4096); },
+         EraseResult::WriteFailed, L"Failed during overwrite pass.", L"?"},
+        {"a read moves fewer bytes, buffered too", true, [](FakeOs& f) { f.ShortenNthRead(1, 512), f.ShortenNthRead(2, 512); },
+         EraseResult::VerifyFailed, L"Verification: read error during read-back.", L"?"},
+        {"stop after pass 1", false, [](FakeOs& f) { f.hooks.FlushFileBuffers = [](HANDLE) { return stop.store(1), TRUE; }; },
+         EraseResult::Canceled, L"Operation canceled by user.", L"?"},
     };
-    verifyReadBack = 1;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        verifyReadBack = c.verify;
+        stop = 0;
         TempFolder folder;
         FakeOs fake;
         c.arrange(fake);
         SinkRecord sink;
-        EXPECT_EQ(c.result, Erase(folder.File(L"f.bin", Ramp(5000)), {Fixed(0x11), Fixed(0x77)}, sink));
+        EXPECT_EQ(c.result, Erase(folder.File(L"f.bin", Ramp(5000)), {Fixed(0x11), Fixed(0x77), Fixed(0x22)}, sink));
         EXPECT_EQ(c.message, sink.events.back());
-        EXPECT_EQ(c.result == EraseResult::Success ? 0u : 1u, folder.Names().size());
+        const std::vector<std::wstring> names = folder.Names();
+        if (!c.left) {
+            EXPECT_TRUE(names.empty());
+        } else if (*c.left == L'?') {
+            EXPECT_TRUE(names.size() == 1 && IsScrambledName(names[0]));
+        } else {
+            EXPECT_EQ(std::vector<std::wstring>{c.left}, names);
+        }
         EXPECT_LEDGER_BALANCED(fake);
         const std::vector<OsCallRecord> reads = fake.CallsOf(OsFn::ReadFile);
-        EXPECT_EQ(c.result == EraseResult::Success ? 2 : 0,  // one unbuffered try per verified pass
+        EXPECT_EQ(c.result == EraseResult::Success ? 3 : 0,  // one unbuffered try per verified pass
                   std::count_if(reads.begin(), reads.end(), [](const OsCallRecord& read) { return !read.ok; }));
-        EXPECT_TRUE(c.result != EraseResult::Refused || fake.Calls(OsFn::WriteFile) == 0);
     }
+}
+
+// In the manner of SQLite's I/O-error tests: a whole erase is repeated with
+// the Nth call through the seam failing, for N = 1, 2, ... until a run gets
+// through without meeting the failure.
+TEST(SecureEraseFile, EveryFailedSeamCallEndsInAKnownResultReleasesEverythingAndHidesNoUntouchedFile)
+{
+    verifyReadBack = 1;
+    const std::set<EraseResult> allowed = {EraseResult::Success, EraseResult::VerifyFailed, EraseResult::OpenFailed,
+                                           EraseResult::WriteFailed, EraseResult::DeleteFailed, EraseResult::Error};
+    std::set<EraseResult> seen;
+    for (size_t size : {3000u, 70000u}) {  // below one cluster (zeroed in place), and over two chunks
+        for (int n = 1;; ++n) {
+            SCOPED_TRACE(testing::Message() << size << " bytes, call " << n);
+            TempFolder folder;
+            std::wstring path = folder.File(L"victim.bin", Ramp(size));
+            FakeOs fake;
+            fake.ScriptStreams({{L"::$DATA", {}}, {L":Zone.Identifier:$DATA", Ramp(26)}});
+            fake.EmulateUnbufferedReads(512);
+            fake.FailNthCallOfAny(n);
+            StopFlag stop{0};
+            EraseResult result = SecureEraseFile(path.c_str(), {Fixed(0x5A), Fixed(0xA5), RandomPass()}, L"done",
+                                                 nullptr, nullptr, nullptr, &stop, false);
+            EXPECT_EQ(1u, allowed.count(result));
+            EXPECT_LEDGER_BALANCED(fake);
+            for (const std::wstring& written : fake.WrittenPaths()) EXPECT_EQ(0u, written.rfind(VerbatimPath(folder / L""), 0));
+            // A file that nothing was opened to write gets its own name back, unless that rename failed.
+            const std::vector<OsCallRecord> opens = fake.CallsOf(OsFn::CreateFileW), moves = fake.CallsOf(OsFn::MoveFileW);
+            const bool writing = std::any_of(opens.begin(), opens.end(), [](auto& o) { return o.ok && (o.number & GENERIC_WRITE); });
+            const bool stuck = std::any_of(moves.begin(), moves.end(), [&](auto& m) { return m.injected && m.path != VerbatimPath(path); });
+            const std::vector<std::wstring> names = folder.Names();
+            EXPECT_EQ(result == EraseResult::Success ? 0u : 1u, names.size());
+            if (result != EraseResult::Success && !writing && !stuck) {
+                EXPECT_EQ(std::vector<std::wstring>{L"victim.bin"}, names);
+            }
+            seen.insert(result);
+            if (!fake.InjectionFired()) break;
+        }
+    }
+    EXPECT_EQ(allowed, seen);  // every step that can end an erase was reached by some failure
 }

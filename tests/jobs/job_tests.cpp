@@ -19,43 +19,6 @@ EraseResult ScriptedMethod(const wchar_t* path, ProgressFn, LogFn log, void* con
     return scriptedResult == EraseResult::Success && !DeleteFileW(path) ? EraseResult::DeleteFailed : scriptedResult;
 }
 
-// Three real files, the second held open by another program or stopped in: the
-// rows read Done then its word, the third is untouched and the dropped folders stay.
-TEST(FileEraseJob, AFailedOrStoppedItemEndsTheJobAndKeepsTheFolders)
-{
-    const struct { EraseMethodFn method; bool lock, stop; int32_t outcome; const wchar_t* second; } cases[] = {
-        {EraseZeroFill, false, false, 0, L"Done"}, {EraseZeroFill, true, false, 2, L"Open Failed"},
-        {ScriptedMethod, false, true, 1, L"Canceled"}};
-    for (const auto& c : cases) {
-        TempFolder temp;
-        std::vector<EraseItem> items;
-        for (uint8_t i = 0; i < 3; ++i) items.push_back({i, temp.File(L"f" + std::to_wstring(i), Ramp(5000, i))});
-        const std::vector<std::wstring> folders = {temp.Folder(L"D"), temp.Folder(L"D\\sub")};
-        HANDLE lock = c.lock ? CreateFileW(items[1].path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) : 0;
-        JobWindow window;
-        window.onReport = [&c](const WindowReport& r) { c.stop && r.first == 1 ? stopRequested.store(1) : void(); };
-        EXPECT_EQ(c.outcome, window.Run([&] { FileEraseJob(c.method, items, folders); }));
-        if (lock) CloseHandle(lock);
-        const Texts rows = {L"Done", c.second, c.outcome ? L"" : L"Done"}, left = {L"D", L"f1", L"f2"};
-        EXPECT_EQ(std::make_tuple(rows, c.outcome ? left : Texts{}, c.outcome ? Ramp(5000, 2) : std::vector<uint8_t>{}),
-                  std::make_tuple(Texts{window.LastStatus(0), window.LastStatus(1), window.LastStatus(2)}, temp.Names(),
-                                  ReadAll(items[2].path)));
-    }
-}
-
-// Empty nested folders go; one still holding a file stays, with its ancestors, under random names.
-TEST(RemoveFolders, EmptyFoldersGoAndAHeldOneStaysUnderRandomNames)
-{
-    TempFolder temp;
-    temp.Folder(L"A\\B");
-    temp.File(L"K\\L\\M\\kept.bin", Ramp(300, 9));
-    RemoveFolders({temp / L"A", temp / L"K\\L", temp / L"A\\B", temp / L"K", temp / L"K\\L\\M"});
-    std::wstring folder;
-    for (Texts names = temp.Names(); names.size() == 1 && IsScrambledName(names[0]); names = temp.Names(folder))
-        folder += (folder.empty() ? L"" : L"\\") + names[0];
-    EXPECT_EQ(Ramp(300, 9), ReadAll(temp / (folder + L"\\kept.bin")));
-}
-
 // The wipe file gets the available space less 64 MiB; a length the volume
 // refuses is retried at nine tenths until it would fall to 64 MiB.
 TEST(FreeSpaceWipeJob, LengthShrinksByTenthsToTheFloorAndNoWipeFileIsLeft)

@@ -1,5 +1,6 @@
 // Real folders and files for the tests, made and read with the real Win32
-// calls so that a FakeOs never sees (or counts) them.
+// calls so that a FakeOs never sees (or counts) them. Paths are reached in
+// their exact form, so names such as "a." or "nul.txt" are what they say.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +34,8 @@ private:
     std::wstring path_;
 };
 
+// Returns the names in the folder at `path` (no "." or ".."), sorted.
+std::vector<std::wstring> NamesIn(const std::wstring& path);
 // Returns the bytes of the file at `path` (empty when it cannot be read).
 std::vector<uint8_t> ReadAll(const std::wstring& path);
 // Returns true when `path` names an existing file or folder.

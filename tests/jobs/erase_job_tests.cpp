@@ -1,0 +1,173 @@
+// The erase job and folder removal over real files and folders, watched by a
+// window that records every report.
+#include "methods/erase_methods.h"
+#include "os/verbatim_path.h"
+#include "tests/jobs/job_window.h"
+#include "tests/support/fake_os.h"
+#include "tests/support/temp_folder.h"
+
+#include <memory>
+
+namespace {
+
+using Texts = std::vector<std::wstring>;
+
+// Reports one text; returns Canceled when stopped, else Success, deleting the file as the engine does.
+EraseResult StoppableMethod(const wchar_t* path, ProgressFn, LogFn log, void* context, const StopFlag* stop, bool)
+{
+    log(L"Working.", context);
+    if (stop->load()) return EraseResult::Canceled;
+    return DeleteFileW(path) ? EraseResult::Success : EraseResult::DeleteFailed;
+}
+
+// Returns every entry below `folder`, as paths relative to it, parents before children.
+Texts Tree(const std::wstring& folder, const std::wstring& prefix = L"")
+{
+    Texts entries;
+    for (const std::wstring& name : NamesIn(prefix.empty() ? folder : folder + L"\\" + prefix)) {
+        entries.push_back(prefix.empty() ? name : prefix + L"\\" + name);
+        for (const std::wstring& below : Tree(folder, entries.back())) entries.push_back(below);
+    }
+    return entries;
+}
+
+// Another process that holds a file open as indexers and viewers do: reading,
+// and letting others read and delete it, but not write it.
+struct HeldOpen {
+    PROCESS_INFORMATION process = {};
+
+    explicit HeldOpen(const std::wstring& path)
+    {
+        wchar_t tests[MAX_PATH];
+        GetModuleFileNameW(nullptr, tests, MAX_PATH);
+        std::wstring command = std::wstring(tests);
+        command = L"\"" + command.substr(0, command.find_last_of(L'\\')) + L"\\hold_file.exe\" \"" + path + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+        const ULONGLONG deadline = GetTickCount64() + 60000;
+        while (!IsHeld(path) && WaitForSingleObject(process.hProcess, 10) == WAIT_TIMEOUT && GetTickCount64() < deadline) {}
+        EXPECT_TRUE(IsHeld(path)) << "hold_file.exe did not hold the file open";
+    }
+    ~HeldOpen()
+    {
+        TerminateProcess(process.hProcess, 0);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    // Returns true while opening `path` for writing meets a sharing violation.
+    static bool IsHeld(const std::wstring& path)
+    {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_VALID_FLAGS, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        return file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+    }
+};
+
+}  // namespace
+
+// Three files and a dropped folder with a subfolder. The rows tell what became
+// of each item; a file nothing was written to keeps its name and bytes.
+TEST(FileEraseJob, StopsAtAFailedOrStoppedItemAndNamesAFolderThatStays)
+{
+    const struct { EraseMethodFn method; bool hold, stop, late; int32_t outcome; const wchar_t* second; Texts left; } cases[] = {
+        {EraseZeroFill, false, false, false, 0, L"Done", {}},
+        {EraseZeroFill, true, false, false, 2, L"Open Failed", {L"D", L"D\\sub", L"f1", L"f2"}},
+        {StoppableMethod, false, true, false, 1, L"Canceled", {L"D", L"D\\sub", L"f1", L"f2"}},
+        {EraseZeroFill, false, false, true, 3, L"Done", {L"D", L"D\\sub", L"D\\sub\\late.txt"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.outcome);
+        TempFolder temp;
+        std::vector<EraseItem> items;
+        for (uint8_t i = 0; i < 3; ++i) items.push_back({i, temp.File(L"f" + std::to_wstring(i), Ramp(5000, i))});
+        const Texts folders = {temp.Folder(L"D"), temp.Folder(L"D\\sub")};
+        if (c.late) temp.File(L"D\\sub\\late.txt", Ramp(10));  // written there after the drop
+        auto held = c.hold ? std::make_unique<HeldOpen>(items[1].path) : nullptr;
+        JobWindow window;
+        window.onReport = [&c](const WindowReport& r) { c.stop && r.first == 1 ? stopRequested.store(1) : void(); };
+        EXPECT_EQ(c.outcome, window.Run([&] { FileEraseJob(c.method, items, folders); }));
+        held.reset();
+        const bool allDone = c.outcome == 0 || c.outcome == 3;
+        EXPECT_EQ((Texts{L"Done", c.second, allDone ? L"Done" : L""}),
+                  (Texts{window.LastStatus(0), window.LastStatus(1), window.LastStatus(2)}));
+        EXPECT_EQ(c.left, Tree(temp.path()));
+        EXPECT_EQ(allDone ? Ramp(c.late ? 10 : 0) : Ramp(5000, 1), ReadAll(c.late ? temp / L"D\\sub\\late.txt" : items[1].path));
+        EXPECT_EQ(c.late ? L"Folder not removed (not empty): " + folders[1] : L"", window.LastStatus(-1));
+    }
+}
+
+// Win32 path parsing would take "a." for "a", "b " for "b", "nul.txt" and "com1" for devices.
+TEST(FileEraseJob, ErasesExactlyTheNamedFilesAndFolder)
+{
+    TempFolder temp;
+    const Texts kept = {L"a", L"b", L"dir\\x"}, erased = {L"a.", L"b ", L"nul.txt", L"com1", L"con.log", L"dir.\\x.", L"dir.\\aux"};
+    std::vector<EraseItem> items;
+    for (const std::wstring& name : kept) temp.File(name, Ramp(5000));
+    for (const std::wstring& name : erased) items.push_back({static_cast<int32_t>(items.size()), temp.File(name, Ramp(300))});
+    JobWindow window;
+    EXPECT_EQ(0, window.Run([&] { FileEraseJob(EraseRandom, items, {temp / L"dir."}); }));
+    EXPECT_EQ((Texts{L"a", L"b", L"dir", L"dir\\x"}), Tree(temp.path()));
+    for (const std::wstring& name : kept) EXPECT_EQ(Ramp(5000), ReadAll(temp / name));
+}
+
+// A folder that is not empty keeps its name, and so do its listed ancestors;
+// one that was renamed but will not go gets its name back if it can.
+TEST(RemoveFolders, AFolderThatCannotGoIsLeftUnderItsNameAndNamed)
+{
+    const struct { const wchar_t* late; int failRemove, failMove; const wchar_t* text; } cases[] = {
+        {L"K\\L\\M\\late.txt", 0, 0, L"Folder not removed (not empty): "},
+        {nullptr, 1, 0, L"Folder not removed: "},
+        {nullptr, 1, 2, L"Folder not removed; it is now named "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        TempFolder temp;
+        temp.Folder(L"A\\B");
+        temp.Folder(L"K\\L\\M");
+        if (c.late) temp.File(c.late, Ramp(300, 9));
+        FakeOs fake;
+        if (c.failRemove) fake.FailNthCall(OsFn::RemoveDirectoryW, c.failRemove);
+        if (c.failMove) fake.FailNthCall(OsFn::MoveFileW, c.failMove);
+        const std::wstring text = RemoveFolders({temp / L"A", temp / L"K\\L", temp / L"A\\B", temp / L"K", temp / L"K\\L\\M"});
+        const Texts left = Tree(temp.path());
+        ASSERT_EQ(c.late ? 4u : 3u, left.size());
+        EXPECT_EQ(Texts({L"K", L"K\\L"}), Texts(left.begin(), left.begin() + 2));
+        EXPECT_EQ(c.failMove ? L"K\\L\\" + left[2].substr(4) : L"K\\L\\M", left[2]);
+        EXPECT_TRUE(!c.failMove || IsScrambledName(left[2].substr(4)));
+        EXPECT_EQ(c.text + temp / left[2], text);
+        EXPECT_EQ(c.late ? Ramp(300, 9) : Ramp(0), ReadAll(temp / (c.late ? c.late : L"none")));
+        EXPECT_LEDGER_BALANCED(fake);
+    }
+}
+
+// In the manner of SQLite's I/O-error tests: the Nth call through the seam
+// fails, for N = 1, 2, ... until a run meets no failure.
+TEST(FileEraseJob, EveryFailedSeamCallEndsInOneTrueOutcomeAndReleasesEverything)
+{
+    verifyReadBack = 1;
+    for (int n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        TempFolder temp;
+        const std::vector<EraseItem> items = {{0, temp.File(L"D\\a.bin", Ramp(3000))}, {1, temp.File(L"D\\sub\\b.bin", Ramp(70000))}};
+        FakeOs fake;
+        fake.FailNthCallOfAny(n);
+        JobWindow window;
+        const int32_t outcome = window.Run([&] { FileEraseJob(EraseRandom, items, {temp / L"D", temp / L"D\\sub"}); });
+        EXPECT_LEDGER_BALANCED(fake);
+        const Texts left = Tree(temp.path());
+        EXPECT_TRUE(outcome != 0 || left.empty()) << "Completed with something left";
+        // A random name is left only on a file the run began to write, or on what it said it could not rename back.
+        const std::vector<OsCallRecord> opens = fake.CallsOf(OsFn::CreateFileW);
+        const bool writing = std::any_of(opens.begin(), opens.end(), [](auto& o) { return o.ok && (o.number & GENERIC_WRITE); });
+        for (const std::wstring& entry : left) {
+            const std::wstring name = entry.substr(entry.find_last_of(L'\\') + 1);
+            const bool said = std::any_of(window.reports.begin(), window.reports.end(),
+                                          [&](const WindowReport& r) { return r.text.find(name) != std::wstring::npos; });
+            EXPECT_TRUE(!IsScrambledName(name) || writing || said) << entry;
+        }
+        if (!fake.InjectionFired()) break;
+    }
+    verifyReadBack = 0;
+}
