@@ -97,16 +97,14 @@ TEST_F(MainWindowTest, ARealEraseDestroysEachListedFileOnceAndReadsBackOnlyWhenT
 {
     for (const std::wstring name : {L"tree", L"dir."}) {
         SCOPED_TRACE(name);
-        temp.File(L"made\\sub\\y.txt", Ramp(70000)), temp.File(L"loose.bin"), temp.File(L"dir\\sub\\keep.bin", Ramp(5000));
-        // Named in their verbatim form ("\\?\"): Win32 would read "dir." as "dir".
-        ASSERT_TRUE(MoveFileW((L"\\\\?\\" + temp / L"made").c_str(), (L"\\\\?\\" + temp / name).c_str()));
+        temp.File(name + L"\\sub\\y.txt", Ramp(70000)), temp.File(L"loose.bin"), temp.File(L"dir\\sub\\keep.bin", Ramp(5000));
         int reads = fake.Calls(OsFn::ReadFile);
         Drop({temp / name, temp / name + L"\\sub\\y.txt", temp / L"loose.bin"});
         Start();
         ASSERT_TRUE(WaitForJobEnd()) << "timed out waiting for the erase to end";
         EXPECT_EQ((Texts{L"y.txt|Done", L"loose.bin|Done", L"Operation completed successfully. (idle)"}), Shown());
         EXPECT_EQ(name == L"tree", fake.Calls(OsFn::ReadFile) > reads);
-        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((L"\\\\?\\" + temp / name).c_str()));
+        EXPECT_FALSE(PathExists(temp / name));
         SendMessageW(ui.verifyCheck, BM_CLICK, 0, 0);  // the next run with the box cleared
     }
     EXPECT_EQ(Texts(2, L"Confirmation: Overwrite and delete the selected files?"), boxes);
