@@ -1,11 +1,12 @@
 #include "app/main_window.h"
 
-#include "app/ui_state.h"
 #include "engine/erase_types.h"
 #include "jobs/job_report.h"
 #include "os/os_seam.h"
 #include "ui/control_ids.h"
+#include "ui/dpi.h"
 #include "ui/handlers.h"
+#include "ui/ui_state.h"
 
 #include <commctrl.h>
 #include <ole2.h>
@@ -13,14 +14,11 @@
 const wchar_t kMainWindowClass[] = L"TarnwickForensicsEraserWnd";
 const wchar_t kMainWindowTitle[] = L"Tarnwick File Eraser";
 
-UiState ui;
-std::thread workerThread;
-bool closeAfterJob = false;
-
 namespace {
 
 // Fixed size: no maximise box and no sizing border.
 constexpr DWORD kMainWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+// The client area on a 96-DPI display; it grows with the display's scaling.
 constexpr int kClientWidth = 800;
 constexpr int kClientHeight = 444;
 const wchar_t kHomePage[] = L"https://www.tarnwick.example/file-eraser/";
@@ -101,16 +99,17 @@ bool InitApplication(HINSTANCE instance)
     return RegisterClassExW(&windowClass) != 0;
 }
 
+// The window gets its size once it exists: only then is it known which
+// monitor, and so which DPI, it is on.
 HWND CreateMainWindow(int showCommand)
 {
-    RECT frame = {0, 0, kClientWidth, kClientHeight};
-    AdjustWindowRect(&frame, kMainWindowStyle, TRUE);
     HWND window = CreateWindowExW(WS_EX_ACCEPTFILES, kMainWindowClass, kMainWindowTitle, kMainWindowStyle,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                                  frame.bottom - frame.top, nullptr, BuildMenuBar(), ui.instance, nullptr);
+                                  CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, BuildMenuBar(), ui.instance, nullptr);
     mainWindow = window;
     if (!window)
         return nullptr;
+    SIZE size = WindowSizeForClient(kClientWidth, kClientHeight, kMainWindowStyle, WindowDpi(window));
+    SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(window, showCommand);
     UpdateWindow(window);
     return window;
@@ -146,6 +145,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY: OnDestroy(); return 0;
     case WM_CLOSE: OnClose(window); return 0;
     case WM_COMMAND: OnCommand(window, LOWORD(wParam)); return 0;
+    case WM_DPICHANGED: OnDpiChanged(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam)); return 0;
     case WM_DROPFILES: OnDropFiles(reinterpret_cast<HDROP>(wParam)); return 0;
     case WM_APP_PROGRESS: OnAppProgress(wParam, lParam); return 0;
     case WM_APP_STATUS: OnAppStatus(wParam, lParam); return 0;

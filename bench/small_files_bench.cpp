@@ -3,7 +3,6 @@
 #include "bench/bench_support.h"
 
 #include "app/main_window.h"
-#include "app/ui_state.h"
 #include "engine/erase_types.h"
 #include "jobs/job_report.h"
 #include "jobs/jobs.h"
@@ -12,6 +11,7 @@
 #include "ui/file_list.h"
 #include "ui/handlers.h"
 #include "ui/job_start.h"
+#include "ui/ui_state.h"
 
 #include <windows.h>
 #include <commctrl.h>

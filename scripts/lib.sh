@@ -5,7 +5,7 @@ REPO_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages the build, the tests and the run need.
 REQUIRED_PACKAGES="g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth xdotool imagemagick fonts-wine
-cmake ninja-build googletest gcc libx11-dev python3 ntfs-3g sleuthkit zip coreutils"
+cmake ninja-build googletest gcc libx11-dev python3 ntfs-3g sleuthkit zip coreutils psmisc"
 
 # Installs whatever of REQUIRED_PACKAGES is missing.
 ensure_packages() {
@@ -92,36 +92,69 @@ start_warm_wine() {
     return 1
 }
 
-# Starts the program in the current display, drops a few sample files on it,
-# saves a PNG of its main window and closes it through File > Exit.
-screenshot_main_window() {
-    local build_dir="$1" screenshot="$2"
-    wine_environment "$build_dir"
-    wine "$build_dir/TarnwickFileEraser.exe" >/dev/null 2>&1 &
-    local program=$!
-    local window
-    window="$(xdotool search --sync --onlyvisible --name '^Tarnwick File Eraser$' | head -n 1)"
-    drop_sample_files "$window" "$build_dir"
-    sleep 1
-    import -window "$window" "$screenshot"
-    wine "$build_dir/window_probe.exe" exit >/dev/null 2>&1
-    wait "$program"
-    wineserver -w
-    echo "Screenshot of the main window saved to $screenshot"
+# Makes the programs started from now on in the current Wine prefix see a
+# display of $1 DPI (Wine reads the value when a program starts).
+set_wine_dpi() {
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
 }
 
-# Drops a few sample files onto the window with the X11 drag-and-drop source
-# scripts/tools/xdnd_drop.c, so the screenshot shows a list.
+# Switches the Wine environment to a new prefix beside the one of build
+# folder $1, whose programs see a display of $2 DPI. It shares that prefix's
+# C: drive but has a registry, and so a wineserver and a display, of its
+# own: the build's prefix and the tests using it stay at 96 DPI on theirs.
+enter_private_wine_prefix() {
+    local shared="$1/wineprefix"
+    wine_environment "$1"
+    WINEPREFIX="$(mktemp -d "$1/wineprefix-private.XXXXXX")" &&
+        cp -a "$shared"/*.reg "$shared/.update-timestamp" "$shared/dosdevices" "$WINEPREFIX/" &&
+        ln -s "$shared/drive_c" "$WINEPREFIX/drive_c" &&
+        set_wine_dpi "$2"
+}
+
+# Ends every program of the private prefix, its wineserver with them, and
+# removes the prefix; does nothing in any other prefix, or a second time.
+leave_private_wine_prefix() {
+    case "$WINEPREFIX" in
+    */wineprefix-private.*) [ ! -d "$WINEPREFIX" ] || { wineserver -k; wineserver -w; rm -rf "$WINEPREFIX"; } ;;
+    esac
+}
+
+# Starts the program at $3 DPI in the current display, drops a few sample
+# files on it, saves a PNG of its main window once the list shows them, and
+# closes it through File > Exit.
+screenshot_main_window() {
+    local build_dir="$1" screenshot="$2" dpi="$3" window program
+    enter_private_wine_prefix "$build_dir" "$dpi" || { leave_private_wine_prefix; return 1; }
+    wine "$build_dir/TarnwickFileEraser.exe" >/dev/null 2>&1 &
+    program=$!
+    wine "$build_dir/window_probe.exe" check "$dpi" || echo "The window is not laid out as it should be at $dpi DPI"
+    window="$(xdotool search --onlyvisible --name '^Tarnwick File Eraser$' | head -n 1)"
+    drop_sample_files "$window" "$build_dir" && wine "$build_dir/window_probe.exe" rows 3
+    import -window "$window" "$screenshot"
+    wine "$build_dir/window_probe.exe" exit >/dev/null
+    wait "$program"
+    leave_private_wine_prefix
+    echo "Screenshot of the main window at $dpi DPI saved to $screenshot"
+}
+
+# Prints the path of the X11 drag-and-drop source scripts/tools/xdnd_drop.c,
+# built into build folder $1.
+xdnd_dropper() {
+    local dropper="$1/e2e-tools/xdnd_drop"
+    mkdir -p "$(dirname "$dropper")" &&
+        gcc -std=c11 -D_DEFAULT_SOURCE -O2 -o "$dropper" "$REPO_DIR/scripts/tools/xdnd_drop.c" -lX11 &&
+        echo "$dropper"
+}
+
+# Drops three sample files onto window $1 as a Linux file manager would, so
+# the screenshot shows a list; returns non-zero when the drop did not happen.
 drop_sample_files() {
-    local window="$1" build_dir="$2"
-    local dropper="$build_dir/e2e-tools/xdnd_drop"
-    mkdir -p "$(dirname "$dropper")"
-    gcc -std=c11 -D_DEFAULT_SOURCE -O2 -o "$dropper" "$REPO_DIR/scripts/tools/xdnd_drop.c" -lX11 || return 0
+    local window="$1" build_dir="$2" dropper
     local samples="$build_dir/e2e-tools/samples"
+    dropper="$(xdnd_dropper "$build_dir")" || return 1
     rm -rf "$samples" && mkdir -p "$samples"
     printf 'quarterly figures\n' >"$samples/Quarterly report.docx"
     printf 'draft\n' >"$samples/Contract draft.pdf"
     printf 'keys\n' >"$samples/passwords.kdbx"
-    "$dropper" "$window" "$samples/Quarterly report.docx" "$samples/Contract draft.pdf" \
-        "$samples/passwords.kdbx" || true
+    "$dropper" "$window" "$samples/Quarterly report.docx" "$samples/Contract draft.pdf" "$samples/passwords.kdbx"
 }

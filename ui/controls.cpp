@@ -1,11 +1,15 @@
-// The controls of the main window, built once when the window is created.
-#include "app/ui_state.h"
+// The controls of the main window: built when the window is created, and
+// laid out again for the new scaling when the window moves to a monitor of
+// another DPI.
 #include "methods/erase_methods.h"
 #include "ui/control_ids.h"
+#include "ui/dpi.h"
 #include "ui/handlers.h"
+#include "ui/ui_state.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
+#include <iterator>
 
 namespace {
 
@@ -16,7 +20,7 @@ struct ControlLayout {
     const wchar_t* text;
     DWORD style;
     DWORD extendedStyle;
-    int x, y, width, height;  // client pixels, deliberately not scaled
+    int x, y, width, height;  // client pixels on a 96-DPI display
 };
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
@@ -41,27 +45,21 @@ const ControlLayout kControls[] = {
      0, 93, 389, 75, 23},
 };
 
-// Returns the system's message font; if the metrics cannot be read, the font
-// of an all-zero description (the system default).
-HFONT CreateDialogFont()
+// Returns the control's rectangle in the window's client area at `dpi`.
+RECT ControlRect(const ControlLayout& layout, UINT dpi)
 {
-    NONCLIENTMETRICSW metrics = {};
-    static_assert(sizeof(metrics) == 504, "the metrics size the system expects on Vista and later");
-    metrics.cbSize = sizeof(metrics);
-    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
-    return CreateFontIndirectW(&metrics.lfMessageFont);
+    int left = ScaledForDpi(layout.x, dpi);
+    int top = ScaledForDpi(layout.y, dpi);
+    return {left, top, left + ScaledForDpi(layout.width, dpi), top + ScaledForDpi(layout.height, dpi)};
 }
 
-// Returns the new control, which also gets the dialog font except for the
-// progress bar, which draws no text.
-HWND CreateControl(HWND parent, const ControlLayout& layout)
+// Returns the new control, placed for `dpi`; its font is given afterwards.
+HWND CreateControl(HWND parent, const ControlLayout& layout, UINT dpi)
 {
-    HWND control = CreateWindowExW(layout.extendedStyle, layout.className, layout.text, layout.style, layout.x, layout.y,
-                                   layout.width, layout.height, parent,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), ui.instance, nullptr);
-    if (layout.id != IDC_PROGRESS)
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(ui.dialogFont), TRUE);
-    return control;
+    RECT rect = ControlRect(layout, dpi);
+    return CreateWindowExW(layout.extendedStyle, layout.className, layout.text, layout.style, rect.left, rect.top,
+                           rect.right - rect.left, rect.bottom - rect.top, parent,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), ui.instance, nullptr);
 }
 
 // Appends a left-aligned column to the file list.
@@ -75,13 +73,34 @@ void InsertListColumn(int index, int width, const wchar_t* title)
     SendMessageW(ui.fileList, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&column));
 }
 
+struct ListColumn {
+    const wchar_t* title;
+    int width;  // pixels on a 96-DPI display
+};
+const ListColumn kListColumns[] = {{L"File Name", 500}, {L"Status", 250}};
+constexpr int kListColumnCount = static_cast<int>(std::size(kListColumns));
+
 // Gives the file list its row style and its two columns, File Name and Status.
-void SetUpFileList()
+void SetUpFileList(UINT dpi)
 {
     SendMessageW(ui.fileList, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                  LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
-    InsertListColumn(0, 500, L"File Name");
-    InsertListColumn(1, 250, L"Status");
+    for (int index = 0; index < kListColumnCount; ++index)
+        InsertListColumn(index, ScaledForDpi(kListColumns[index].width, dpi), kListColumns[index].title);
+}
+
+// Gives every control but the progress bar, which draws no text, the message
+// font for `dpi`. The font they had is deleted only once none uses it.
+void ApplyDialogFont(UINT dpi)
+{
+    HFONT previous = ui.dialogFont;
+    ui.dialogFont = CreateMessageFontForDpi(dpi);
+    for (const ControlLayout& layout : kControls) {
+        if (layout.id != IDC_PROGRESS)
+            SendMessageW(ui.*layout.handle, WM_SETFONT, reinterpret_cast<WPARAM>(ui.dialogFont), TRUE);
+    }
+    if (previous)
+        DeleteObject(previous);
 }
 
 // The combo box lists the whole method table in order, so a combo index is
@@ -97,12 +116,27 @@ void FillMethodCombo()
 
 void OnCreate(HWND window)
 {
-    ui.dialogFont = CreateDialogFont();
+    UINT dpi = WindowDpi(window);
     for (const ControlLayout& layout : kControls)
-        ui.*layout.handle = CreateControl(window, layout);
-    SetUpFileList();
+        ui.*layout.handle = CreateControl(window, layout, dpi);
+    ApplyDialogFont(dpi);
+    SetUpFileList(dpi);
     SendMessageW(ui.progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     FillMethodCombo();
     SendMessageW(ui.verifyCheck, BM_SETCHECK, BST_CHECKED, 0);
     DragAcceptFiles(window, TRUE);
+}
+
+void OnDpiChanged(HWND window, UINT dpi, const RECT& suggested)
+{
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    ApplyDialogFont(dpi);
+    for (const ControlLayout& layout : kControls) {
+        RECT rect = ControlRect(layout, dpi);
+        SetWindowPos(ui.*layout.handle, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    for (int index = 0; index < kListColumnCount; ++index)
+        SendMessageW(ui.fileList, LVM_SETCOLUMNWIDTH, index, ScaledForDpi(kListColumns[index].width, dpi));
 }

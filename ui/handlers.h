@@ -4,6 +4,7 @@
 #include <windows.h>
 
 void OnCreate(HWND window);                       // controls and file list
+void OnDpiChanged(HWND window, UINT dpi, const RECT& suggested);  // WM_DPICHANGED: layout and font
 void OnDropFiles(HDROP drop);                     // file list
 void OnStartErase();                              // Start command
 void OnCancel();                                  // Cancel command

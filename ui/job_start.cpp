@@ -1,10 +1,10 @@
 // Entering and leaving the running state around the start of a worker job.
 #include "ui/job_start.h"
 
-#include "app/ui_state.h"
 #include "engine/erase_types.h"
 #include "jobs/job_report.h"
 #include "os/os_seam.h"
+#include "ui/ui_state.h"
 
 #include <commctrl.h>
 #include <utility>

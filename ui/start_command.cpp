@@ -1,5 +1,4 @@
 // The Start and Cancel commands.
-#include "app/ui_state.h"
 #include "engine/erase_types.h"
 #include "jobs/job_report.h"
 #include "jobs/jobs.h"
@@ -7,6 +6,7 @@
 #include "ui/file_list.h"
 #include "ui/handlers.h"
 #include "ui/job_start.h"
+#include "ui/ui_state.h"
 
 #include <commctrl.h>
 #include <map>

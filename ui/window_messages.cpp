@@ -1,8 +1,8 @@
 // What the window does with the reports of a running job.
-#include "app/ui_state.h"
 #include "jobs/job_report.h"
 #include "ui/file_list.h"
 #include "ui/handlers.h"
+#include "ui/ui_state.h"
 
 #include <commctrl.h>
 #include <cstdint>

@@ -1,10 +1,10 @@
 // The Wipe Free Space command.
-#include "app/ui_state.h"
 #include "jobs/job_report.h"
 #include "jobs/jobs.h"
 #include "os/os_seam.h"
 #include "ui/handlers.h"
 #include "ui/job_start.h"
+#include "ui/ui_state.h"
 
 #include <shlobj.h>
 #include <cwchar>

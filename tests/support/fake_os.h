@@ -69,6 +69,7 @@ public:
     void FailNthCall(OsFn fn, int n, DWORD error = ERROR_ACCESS_DENIED);
     void FailNthCallOfAny(int n, DWORD error = ERROR_ACCESS_DENIED);
     bool InjectionFired() const;
+    // The behaviours below are hooks of their own: a test's hook on the same entry replaces them.
     // The Nth ReadFile/WriteFile moves at most `bytes` and reports success, as a full disk does.
     void ShortenNthRead(int n, DWORD bytes);
     void ShortenNthWrite(int n, DWORD bytes);
@@ -77,7 +78,7 @@ public:
     void EmulateUnbufferedReads(DWORD sectorSize = 512);
     // Every file lists these streams from now on; "file:name" opens a side file holding its bytes.
     void ScriptStreams(std::vector<FakeStream> streams);
-    std::vector<uint8_t> StreamContents(const std::wstring& name) const;  // by ":name"
+    std::vector<uint8_t> StreamContents(size_t index) const;  // the bytes of scripted stream `index`
     // BCryptGenRandom hands out these bytes first, then real ones.
     void ScriptRandom(std::vector<uint8_t> bytes);
 
@@ -91,6 +92,7 @@ public:
     struct State;
 
 private:
+    DWORD Shortened(OsFn fn, DWORD count) const;
     std::unique_ptr<State> state_;
 };
 

@@ -2,243 +2,153 @@
 // clicks, with message boxes, the folder browser and device questions
 // answered through the OS seam, and real files erased by the real job.
 #include "app/main_window.h"
-#include "app/ui_state.h"
-#include "engine/erase_types.h"
 #include "tests/support/fake_os.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/temp_folder.h"
 #include "ui/control_ids.h"
 #include "ui/file_list.h"
+#include "ui/ui_state.h"
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
-#include <shlobj.h>
-#include <windows.h>
-#include <winioctl.h>
-#include <atomic>
-#include <cstring>
-#include <string>
-#include <vector>
+#include <filesystem>
 
-// Returns a drop handle listing `paths`, as the shell builds one.
-static HDROP MakeDrop(const std::vector<std::wstring>& paths)
-{
-    std::wstring list;  // each path ends in a NUL, and the list in one more (the zeroed block's last)
-    for (const std::wstring& path : paths)
-        list += path + L'\0';
-    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + (list.size() + 2) * sizeof(wchar_t));
-    auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
-    header->pFiles = sizeof(DROPFILES);
-    header->fWide = TRUE;
-    std::memcpy(header + 1, list.c_str(), list.size() * sizeof(wchar_t));
-    GlobalUnlock(memory);
-    return static_cast<HDROP>(memory);
-}
-
-// A stand-in item list for a browser answered by the test; never dereferenced.
-static ITEMIDLIST_ABSOLUTE browsedItem;
+using Texts = std::vector<std::wstring>;
 
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static bool initialised = InitApplication(GetModuleHandleW(nullptr));
-        ASSERT_TRUE(initialised);
-        closeAfterJob = false;
-        stopRequested.exchange(0);
-        fake.hooks.MessageBoxW = [this](HWND, LPCWSTR text, LPCWSTR caption, UINT) {
-            boxes.push_back({text, caption});
-            return boxAnswer;
-        };
-        window = CreateMainWindow(SW_SHOWNORMAL);
-        ASSERT_NE(nullptr, window);
+        [[maybe_unused]] static bool initialised = InitApplication(GetModuleHandleW(nullptr));  // once per process
+        fake.hooks.MessageBoxW = [this](HWND, LPCWSTR text, LPCWSTR caption, UINT) { return Answer(caption, text); };
+        ASSERT_NE(nullptr, window = CreateMainWindow(SW_SHOWNORMAL));
     }
     void TearDown() override
     {
-        SetEvent(released);
-        if (workerThread.joinable()) {
-            stopRequested.exchange(1);
-            EXPECT_TRUE(WaitForJobEnd()) << "a job was still running at the end of the test";
-        }
+        EXPECT_TRUE(WaitForJobEnd()) << "timed out waiting for a job that a failed test left running";
         DestroyWindow(window);
-        PumpUntil([] { return true; });  // takes the WM_QUIT of the destroyed window
-        CloseHandle(reached);
-        CloseHandle(released);
     }
 
-    void Drop(const std::vector<std::wstring>& paths)
+    // Drops `paths` as the shell does: a header, then the paths, each ending in a NUL, and one NUL more.
+    void Drop(const Texts& paths)
     {
-        SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(paths)), 0);
+        std::wstring block(sizeof(DROPFILES) / sizeof(wchar_t), L'\0');
+        for (const std::wstring& path : paths)
+            block += path + L'\0';
+        *reinterpret_cast<DROPFILES*>(block.data()) = {sizeof(DROPFILES), {}, FALSE, TRUE};
+        size_t bytes = (block.size() + 1) * sizeof(wchar_t);
+        SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(memcpy(GlobalAlloc(GMEM_FIXED, bytes), block.c_str(), bytes)), 0);
     }
-    void Start() { SendMessageW(ui.startButton, BM_CLICK, 0, 0); }
+    int Answer(const std::wstring& caption, const wchar_t* text) { return boxes.push_back(caption + L": " + text), boxAnswer; }
+    void Start(int answer = IDOK) { boxAnswer = answer, SendMessageW(ui.startButton, BM_CLICK, 0, 0); }
     bool WaitForJobEnd() { return PumpUntil([] { return !workerThread.joinable(); }, nullptr, 120000); }
-    // Drop, Start and answer OK, then pump until the worker waits at its first write.
-    bool StartHeldAtFirstWrite(const std::vector<std::wstring>& paths)
+    // Returns each row as "name|status", then the status line, whether the window is idle (no job,
+    // Start enabled, Cancel not) and whether the list is left unable to redraw itself.
+    Texts Shown() const
     {
-        fake.hooks.WriteFile = [this](HANDLE file, LPCVOID data, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) {
-            if (!gateUsed.exchange(true)) {
-                SetEvent(reached);
-                WaitForSingleObject(released, 60000);
-            }
-            return RealOsCalls().WriteFile(file, data, size, done, overlapped);
-        };
-        Drop(paths);
-        boxAnswer = IDOK;
-        Start();
-        return PumpUntil([this] { return WaitForSingleObject(reached, 0) == WAIT_OBJECT_0; }, reached);
-    }
-    std::vector<std::wstring> Statuses() const
-    {
-        std::vector<std::wstring> texts;
-        for (int row = 0; row < SendMessageW(ui.fileList, LVM_GETITEMCOUNT, 0, 0); ++row) {
-            wchar_t text[256] = {};
-            ListView_GetItemText(ui.fileList, row, 1, text, 256);
-            texts.push_back(text);
+        Texts shown;
+        for (int row = 0; row < ListView_GetItemCount(ui.fileList); ++row) {
+            wchar_t name[256] = {}, status[256] = {};
+            ListView_GetItemText(ui.fileList, row, 0, name, 256);
+            ListView_GetItemText(ui.fileList, row, 1, status, 256);
+            shown.push_back(std::wstring(name) + L"|" + status);
         }
-        return texts;
+        wchar_t line[1024] = {};
+        GetWindowTextW(ui.statusLine, line, 1024);
+        bool idle = !workerThread.joinable() && IsWindowEnabled(ui.startButton) && !IsWindowEnabled(ui.cancelButton);
+        // Giving the list its row style again makes it repaint, which it does only while its redrawing is on.
+        ValidateRect(ui.fileList, nullptr);
+        ListView_SetExtendedListViewStyle(ui.fileList, ListView_GetExtendedListViewStyle(ui.fileList));
+        shown.push_back(line + std::wstring(idle ? L" (idle)" : L" (running)") +
+                        (GetUpdateRect(ui.fileList, nullptr, FALSE) ? L"" : L" (list frozen)"));
+        return shown;
     }
-    // Checks that no job runs and the window is idle with `status` on its status line.
-    void ExpectIdle(const std::wstring& status) const
-    {
-        wchar_t shown[1024] = {};
-        GetWindowTextW(ui.statusLine, shown, 1024);
-        EXPECT_FALSE(workerThread.joinable());
-        EXPECT_EQ(status, shown);
-        EXPECT_TRUE(IsWindowEnabled(ui.startButton));
-        EXPECT_FALSE(IsWindowEnabled(ui.cancelButton));
-    }
-    struct Box { std::wstring text, caption; };
-    const std::vector<Box>& Boxes() const { return boxes; }
-    std::vector<Box> boxes;
 
     FakeOs fake;
     HWND window = nullptr;
     int boxAnswer = IDCANCEL;
+    Texts boxes;  // "caption: text" of each message box shown
     TempFolder temp;
-    HANDLE reached = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::atomic<bool> gateUsed{false};
 };
 
-TEST_F(MainWindowTest, ClientAreaAndControlsSitWhereTheLayoutPutsThem)
+TEST_F(MainWindowTest, ABigDropListsEveryFileOnceInOrderAndLeavesTheListRedrawing)
 {
-    RECT client;
-    GetClientRect(window, &client);
-    EXPECT_EQ((std::vector<LONG>{800, 444}), (std::vector<LONG>{client.right, client.bottom}));
-    const int expected[][5] = {
-        {IDC_FILE_LIST, 12, 27, 776, 200},  {IDC_STATUS, 12, 230, 776, 16},        {IDC_PROGRESS, 12, 246, 776, 23},
-        {IDC_METHOD_GROUP, 12, 275, 776, 108}, {IDC_METHOD_COMBO, 34, 315, 740, -1}, {IDC_VERIFY_CHECK, 34, 350, 700, 20},
-        {IDC_START, 12, 389, 75, 23},       {IDC_CANCEL, 93, 389, 75, 23},
-    };
-    for (const auto& want : expected) {
-        RECT rect;
-        GetWindowRect(GetDlgItem(window, want[0]), &rect);
-        MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&rect), 2);
-        // A closed drop-down list is only as tall as its edit part: its height is not compared.
-        int height = want[4] < 0 ? want[4] : rect.bottom - rect.top;
-        EXPECT_EQ(std::vector<int>(want, want + 5),
-                  (std::vector<int>{want[0], rect.left, rect.top, rect.right - rect.left, height}));
+    for (int file = 0; file < 3000; ++file)
+        temp.File(L"big\\d" + std::to_wstring(file % 7) + L"\\e" + std::to_wstring(file % 3) + L"\\" + std::to_wstring(file), {});
+    // The order of the file system, each subfolder's contents where it is met.
+    Texts files, folders = {temp / L"big"}, rows;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(temp / L"big"))
+        (entry.is_directory() ? folders : files).push_back(entry.path().wstring());
+    for (const std::wstring& file : files)
+        rows.push_back(file.substr(file.rfind(L'\\') + 1) + L"|Ready");
+    rows.push_back(L" (idle)");
+    Drop({temp / L"big", files[5], temp / L"big\\d3"});  // a file and a folder inside it: each listed once
+    EXPECT_EQ(rows, Shown());
+    EXPECT_EQ(std::pair(files, folders), std::pair(droppedFiles, droppedFolders));
+    fake.FailNthCall(OsFn::FindFirstFileW, fake.Calls(OsFn::FindFirstFileW) + 1);  // a folder that cannot be listed
+    Drop({temp / L"big"});
+    EXPECT_EQ(Texts{L" (idle)"}, Shown());
+    EXPECT_EQ(std::pair(Texts{}, Texts{temp / L"big"}), std::pair(droppedFiles, droppedFolders));
+}
+
+// A file dropped with its folder is erased once; read back only while the box
+// is ticked; a dropped folder "dir." is erased as itself, not as "dir" beside it.
+TEST_F(MainWindowTest, ARealEraseDestroysEachListedFileOnceAndReadsBackOnlyWhenTicked)
+{
+    for (const std::wstring name : {L"tree", L"dir."}) {
+        SCOPED_TRACE(name);
+        temp.File(name + L"\\sub\\y.txt", Ramp(70000)), temp.File(L"loose.bin"), temp.File(L"dir\\sub\\keep.bin", Ramp(5000));
+        int reads = fake.Calls(OsFn::ReadFile);
+        Drop({temp / name, temp / name + L"\\sub\\y.txt", temp / L"loose.bin"});
+        Start();
+        ASSERT_TRUE(WaitForJobEnd()) << "timed out waiting for the erase to end";
+        EXPECT_EQ((Texts{L"y.txt|Done", L"loose.bin|Done", L"Operation completed successfully. (idle)"}), Shown());
+        EXPECT_EQ(name == L"tree", fake.Calls(OsFn::ReadFile) > reads);
+        EXPECT_FALSE(PathExists(temp / name));
+        SendMessageW(ui.verifyCheck, BM_CLICK, 0, 0);  // the next run with the box cleared
     }
-}
-
-TEST_F(MainWindowTest, StartWithNoRowsSaysNoItemsAndDropsListFilesReadyTheLastReplacingTheFirst)
-{
-    Start();
-    EXPECT_EQ(L"No Items", Boxes().at(0).caption);
-    EXPECT_EQ(0, fake.Calls(OsFn::StartThread));
-    std::wstring tree = temp.Folder(L"A");
-    temp.File(L"A\\f.txt");
-    temp.File(L"A\\B\\C\\h.txt");
-    std::wstring loose = temp.File(L"loose.txt");
-    Drop({tree, loose});
-    EXPECT_EQ(std::vector<std::wstring>(3, L"Ready"), Statuses());
-    Drop({loose});
-    EXPECT_EQ(std::vector<std::wstring>{loose}, droppedFiles);
-    EXPECT_EQ(std::vector<std::wstring>{L"Ready"}, Statuses());
-}
-
-TEST_F(MainWindowTest, TheSsdWarningReplacesTheConfirmationAndDecliningChangesNothing)
-{
-    fake.hooks.DeviceIoControl = [](HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD, LPDWORD, LPOVERLAPPED) {
-        static_cast<DEVICE_SEEK_PENALTY_DESCRIPTOR*>(out)->IncursSeekPenalty = FALSE;
-        return static_cast<BOOL>(code == IOCTL_STORAGE_QUERY_PROPERTY);
-    };
-    std::wstring file = temp.File(L"s.txt");
-    Drop({file});
-    Start();
-    ASSERT_EQ(1u, Boxes().size());
-    EXPECT_EQ(L"SSD Warning", Boxes()[0].caption);
-    ExpectIdle(L"");
-    EXPECT_TRUE(PathExists(file));
-}
-
-TEST_F(MainWindowTest, ARealEraseDestroysTheFilesAndFoldersAndEndsIdle)
-{
-    std::wstring one = temp.File(L"one.bin", Ramp(70000));
-    std::wstring tree = temp.Folder(L"tree");
-    std::wstring inside = temp.File(L"tree\\sub\\b.txt");
-    temp.Folder(L"tree\\empty");
-    Drop({one, tree});
-    boxAnswer = IDOK;
-    Start();
-    ASSERT_TRUE(WaitForJobEnd());
-    EXPECT_EQ(L"Confirmation", Boxes().at(0).caption);
-    EXPECT_EQ(std::vector<std::wstring>(2, L"Done"), Statuses());
-    for (const std::wstring& path : {one, tree, inside})
-        EXPECT_FALSE(PathExists(path));
-    ExpectIdle(L"Operation completed successfully.");
+    EXPECT_EQ(Texts(2, L"Confirmation: Overwrite and delete the selected files?"), boxes);
+    EXPECT_EQ(Ramp(5000), ReadAll(temp / L"dir\\sub\\keep.bin"));
     EXPECT_LEDGER_BALANCED(fake);
 }
 
-TEST_F(MainWindowTest, AHeldJobIgnoresASecondStartOrWipeAndEndsCanceledOnCancel)
+// The job waits at its first report until this thread takes messages again:
+// whatever arrives meanwhile - a drop, a second Start, the wipe command -
+// neither starts another job nor gets the job's reports on its new rows.
+TEST_F(MainWindowTest, ARunningJobIgnoresSecondStartsKeepsItsReportsOffNewRowsAndCancels)
 {
-    std::wstring later = temp.File(L"later.txt");
-    ASSERT_TRUE(StartHeldAtFirstWrite({temp.File(L"big.bin", Ramp(1 << 20)), later}));
+    std::wstring later = temp.File(L"later.txt"), fresh = temp.File(L"fresh.txt");
+    Drop({temp.File(L"first.bin", Ramp(1 << 20)), later});
+    Start();
+    Drop({fresh});
     SendMessageW(window, WM_COMMAND, IDC_START, 0);
     SendMessageW(window, WM_COMMAND, IDM_WIPE_FREE_SPACE, 0);
-    EXPECT_EQ(1, fake.Calls(OsFn::StartThread));
-    EXPECT_EQ(0, fake.Calls(OsFn::SHBrowseForFolderW));
     SendMessageW(ui.cancelButton, BM_CLICK, 0, 0);
-    SetEvent(released);
-    ASSERT_TRUE(WaitForJobEnd());
-    ExpectIdle(L"Operation was canceled.");
-    EXPECT_TRUE(PathExists(later));
+    ASSERT_TRUE(WaitForJobEnd()) << "timed out waiting for the canceled job to end";
+    EXPECT_EQ((Texts{L"fresh.txt|Ready", L"Operation was canceled. (idle)"}), Shown());
+    EXPECT_TRUE(PathExists(later) && PathExists(fresh));
+    EXPECT_EQ(std::pair(1, 0), std::pair(fake.Calls(OsFn::StartThread), fake.Calls(OsFn::SHBrowseForFolderW)));
 }
 
-TEST_F(MainWindowTest, ADropDuringAJobKeepsTheJobsReportsOffTheNewRows)
+// The SSD warning replaces the confirmation and declining it changes nothing;
+// a worker thread that cannot start leaves the window idle and says so; the
+// wipe question gives the free space in GB.
+TEST_F(MainWindowTest, TheQuestionsBeforeAJobAndAWorkerThatCannotStart)
 {
-    std::vector<std::wstring> fresh = {temp.File(L"new1.txt"), temp.File(L"new2.txt")};
-    ASSERT_TRUE(StartHeldAtFirstWrite({temp.File(L"old1.bin", Ramp(1 << 20)), temp.File(L"old2.txt")}));
-    Drop(fresh);
-    SetEvent(released);
-    ASSERT_TRUE(WaitForJobEnd());
-    EXPECT_EQ(std::vector<std::wstring>(2, L"Ready"), Statuses());
-    EXPECT_TRUE(PathExists(fresh[0]) && PathExists(fresh[1]));
-    ExpectIdle(L"Operation completed successfully.");
-}
-
-TEST_F(MainWindowTest, AWorkerThreadThatCannotStartLeavesTheWindowIdle)
-{
-    std::wstring file = temp.File(L"kept.txt");
-    fake.hooks.StartThread = [](std::function<void()>, std::thread*) { return false; };
-    Drop({file});
-    boxAnswer = IDOK;
-    Start();
-    ExpectIdle(L"Could not start the operation: Windows refused to create a worker thread. Nothing was changed.");
-    EXPECT_EQ(std::vector<std::wstring>{L"Ready"}, Statuses());
-    EXPECT_TRUE(PathExists(file));
-}
-
-TEST_F(MainWindowTest, TheWipeQuestionShowsTheFreeSpaceInGb)
-{
-    fake.hooks.GetDiskFreeSpaceExW = [](LPCWSTR, PULARGE_INTEGER available, PULARGE_INTEGER, PULARGE_INTEGER) {
-        available->QuadPart = 10737418240ull;
-        return TRUE;
+    fake.hooks.DeviceIoControl = [](auto, auto, auto, auto, LPVOID out, auto, auto, auto) {
+        return static_cast<DEVICE_SEEK_PENALTY_DESCRIPTOR*>(out)->IncursSeekPenalty = FALSE, TRUE;
     };
-    fake.hooks.SHBrowseForFolderW = [](LPBROWSEINFOW) { return &browsedItem; };
-    fake.hooks.SHGetPathFromIDListW = [this](PCIDLIST_ABSOLUTE, LPWSTR path) {
-        return static_cast<BOOL>(wcscpy_s(path, MAX_PATH, temp.path().c_str()) == 0);
-    };
+    fake.hooks.StartThread = [](auto, auto) { return false; };
+    fake.hooks.GetDiskFreeSpaceExW = [](auto, PULARGE_INTEGER free, auto, auto) { return free->QuadPart = 10ull << 30, TRUE; };
+    fake.hooks.SHBrowseForFolderW = [](auto) { return static_cast<PIDLIST_ABSOLUTE>(CoTaskMemAlloc(2)); };
+    fake.hooks.SHGetPathFromIDListW = [](auto, LPWSTR path) { return BOOL(!wcscpy_s(path, MAX_PATH, L"C:\\")); };
+    Drop({temp.File(L"s.txt")});
+    Start(IDCANCEL);
+    EXPECT_EQ((Texts{L"s.txt|Ready", L" (idle)"}), Shown());
+    Start(IDOK);
+    EXPECT_EQ((Texts{L"s.txt|Ready", L"Could not start the operation: Windows refused to create a worker thread. "
+                                        L"Nothing was changed. (idle)"}), Shown());
     SendMessageW(window, WM_COMMAND, IDM_WIPE_FREE_SPACE, 0);
-    EXPECT_NE(std::wstring::npos, Boxes().at(0).text.find(L"Free space: 10.00 GB"));
+    EXPECT_TRUE(boxes.at(0).starts_with(L"SSD Warning: ") && boxes.at(1) == boxes[0]) << boxes[0];
+    EXPECT_NE(std::wstring::npos, boxes.at(3).find(L"Free space: 10.00 GB")) << boxes[3];
 }
