@@ -200,7 +200,7 @@ TEST(SecureEraseFile, ALongPassWritesTheSameBytesWithItsHelperThreadsOrWithout)
     using Case = std::tuple<size_t, std::function<void(FakeOs&)>, EraseResult>;
     verifyReadBack = 1;
     for (const auto& [size, arrange, result] : {Case{(4 << 20) + 4096, [](FakeOs&) {}, EraseResult::Success},
-                                               Case{(4 << 20) + 4096, [](FakeOs& f) { f.ShortenNthWrite(5, 100); }, EraseResult::WriteFailed},
+                                               Case{(4 << 20) + 4096, [](FakeOs& f) { f.FailNthCall(OsFn::WriteFile, 5); }, EraseResult::WriteFailed},
                                                Case{32 << 20, [](FakeOs& f) { f.FailNthCall(OsFn::StartThread, 1), f.FailNthCall(OsFn::FlushFileBuffers, 1); },
                                                     EraseResult::WriteFailed}}) {
         TempFolder folder;
