@@ -12,6 +12,7 @@ static StopFlag stop{0};
 
 static EraseResult Erase(const std::wstring& path, PassList passes, SinkRecord& sink)
 {
+    stop = 0;
     return SecureEraseFile(path.c_str(), std::move(passes), kDone, RecordProgress, RecordLog, &sink, &stop, false);
 }
 
@@ -129,7 +130,6 @@ TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         verifyReadBack = c.verify;
-        stop = 0;
         TempFolder folder;
         FakeOs fake;
         c.arrange(fake);
@@ -176,8 +176,8 @@ TEST(SecureEraseFile, EveryFailedSeamCallEndsInAKnownResultReleasesEverythingAnd
             EXPECT_LEDGER_BALANCED(fake);
             for (const std::wstring& written : fake.WrittenPaths()) EXPECT_EQ(0u, written.rfind(VerbatimPath(folder / L""), 0));
             // A file that nothing was opened to write gets its own name back, unless that rename failed.
-            const std::vector<OsCallRecord> opens = fake.CallsOf(OsFn::CreateFileW), moves = fake.CallsOf(OsFn::MoveFileW);
-            const bool writing = std::any_of(opens.begin(), opens.end(), [](auto& o) { return o.ok && (o.number & GENERIC_WRITE); });
+            const std::vector<OsCallRecord> moves = fake.CallsOf(OsFn::MoveFileW);
+            const bool writing = OverwritingBegan(fake, {VerbatimPath(path)});
             const bool stuck = std::any_of(moves.begin(), moves.end(), [&](auto& m) { return m.injected && m.path != VerbatimPath(path); });
             const std::vector<std::wstring> names = folder.Names();
             EXPECT_EQ(result == EraseResult::Success ? 0u : 1u, names.size());

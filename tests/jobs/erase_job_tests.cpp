@@ -112,36 +112,6 @@ TEST(FileEraseJob, ErasesExactlyTheNamedFilesAndFolder)
     for (const std::wstring& name : kept) EXPECT_EQ(Ramp(5000), ReadAll(temp / name));
 }
 
-// A folder that is not empty keeps its name, and so do its listed ancestors;
-// one that was renamed but will not go gets its name back if it can.
-TEST(RemoveFolders, AFolderThatCannotGoIsLeftUnderItsNameAndNamed)
-{
-    const struct { const wchar_t* late; int failRemove, failMove; const wchar_t* text; } cases[] = {
-        {L"K\\L\\M\\late.txt", 0, 0, L"Folder not removed (not empty): "},
-        {nullptr, 1, 0, L"Folder not removed: "},
-        {nullptr, 1, 2, L"Folder not removed; it is now named "},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        TempFolder temp;
-        temp.Folder(L"A\\B");
-        temp.Folder(L"K\\L\\M");
-        if (c.late) temp.File(c.late, Ramp(300, 9));
-        FakeOs fake;
-        if (c.failRemove) fake.FailNthCall(OsFn::RemoveDirectoryW, c.failRemove);
-        if (c.failMove) fake.FailNthCall(OsFn::MoveFileW, c.failMove);
-        const std::wstring text = RemoveFolders({temp / L"A", temp / L"K\\L", temp / L"A\\B", temp / L"K", temp / L"K\\L\\M"});
-        const Texts left = Tree(temp.path());
-        ASSERT_EQ(c.late ? 4u : 3u, left.size());
-        EXPECT_EQ(Texts({L"K", L"K\\L"}), Texts(left.begin(), left.begin() + 2));
-        EXPECT_EQ(c.failMove ? L"K\\L\\" + left[2].substr(4) : L"K\\L\\M", left[2]);
-        EXPECT_TRUE(!c.failMove || IsScrambledName(left[2].substr(4)));
-        EXPECT_EQ(c.text + temp / left[2], text);
-        EXPECT_EQ(c.late ? Ramp(300, 9) : Ramp(0), ReadAll(temp / (c.late ? c.late : L"none")));
-        EXPECT_LEDGER_BALANCED(fake);
-    }
-}
-
 // In the manner of SQLite's I/O-error tests: the Nth call through the seam
 // fails, for N = 1, 2, ... until a run meets no failure.
 TEST(FileEraseJob, EveryFailedSeamCallEndsInOneTrueOutcomeAndReleasesEverything)
@@ -159,8 +129,7 @@ TEST(FileEraseJob, EveryFailedSeamCallEndsInOneTrueOutcomeAndReleasesEverything)
         const Texts left = Tree(temp.path());
         EXPECT_TRUE(outcome != 0 || left.empty()) << "Completed with something left";
         // A random name is left only on a file the run began to write, or on what it said it could not rename back.
-        const std::vector<OsCallRecord> opens = fake.CallsOf(OsFn::CreateFileW);
-        const bool writing = std::any_of(opens.begin(), opens.end(), [](auto& o) { return o.ok && (o.number & GENERIC_WRITE); });
+        const bool writing = OverwritingBegan(fake, {VerbatimPath(items[0].path), VerbatimPath(items[1].path)});
         for (const std::wstring& entry : left) {
             const std::wstring name = entry.substr(entry.find_last_of(L'\\') + 1);
             const bool said = std::any_of(window.reports.begin(), window.reports.end(),

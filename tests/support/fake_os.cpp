@@ -280,3 +280,12 @@ std::string FakeOs::LedgerProblems() const
     for (const auto& [key, opened] : state_->open) text += "still open: " + std::string(opened.path.begin(), opened.path.end()) + "; ";
     return text;
 }
+
+bool OverwritingBegan(const FakeOs& fake, const std::set<std::wstring>& given)
+{
+    const std::vector<OsCallRecord> log = fake.CallLog();
+    return std::any_of(log.begin(), log.end(), [&](const OsCallRecord& call) {
+        return call.fn == OsFn::WriteFile || (call.fn == OsFn::CreateFileW && call.ok && (call.number & GENERIC_WRITE) &&
+                                              !given.count(call.path));
+    });
+}

@@ -96,4 +96,9 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// Returns true when the logged calls began to overwrite a file: a write was
+// attempted, or a path other than the `given` ones (a renamed file, a named
+// stream) was opened for writing.
+bool OverwritingBegan(const FakeOs& fake, const std::set<std::wstring>& given);
+
 #define EXPECT_LEDGER_BALANCED(fake) EXPECT_EQ("", (fake).LedgerProblems())
