@@ -160,13 +160,15 @@ TEST(SecureEraseFile, EveryFailedSeamCallEndsInAKnownResultReleasesEverythingAnd
     const std::set<EraseResult> allowed = {EraseResult::Success, EraseResult::VerifyFailed, EraseResult::OpenFailed,
                                            EraseResult::WriteFailed, EraseResult::DeleteFailed, EraseResult::Error};
     std::set<EraseResult> seen;
-    for (size_t size : {3000u, 70000u}) {  // below one cluster (zeroed in place), and over two chunks
+    // Below one cluster with a named stream (both zeroed in place), and over two chunks with none, so
+    // that a failure can also come before anything of the file was written.
+    for (size_t size : {3000u, 70000u}) {
         for (int n = 1;; ++n) {
             SCOPED_TRACE(testing::Message() << size << " bytes, call " << n);
             TempFolder folder;
             std::wstring path = folder.File(L"victim.bin", Ramp(size));
             FakeOs fake;
-            fake.ScriptStreams({{L"::$DATA", {}}, {L":Zone.Identifier:$DATA", Ramp(26)}});
+            if (size < 4096) fake.ScriptStreams({{L"::$DATA", {}}, {L":Zone.Identifier:$DATA", Ramp(26)}});
             fake.EmulateUnbufferedReads(512);
             fake.FailNthCallOfAny(n);
             StopFlag stop{0};
