@@ -40,14 +40,15 @@ struct HeldOpen {
     {
         wchar_t tests[MAX_PATH];
         GetModuleFileNameW(nullptr, tests, MAX_PATH);
-        std::wstring command = std::wstring(tests);
-        command = L"\"" + command.substr(0, command.find_last_of(L'\\')) + L"\\hold_file.exe\" \"" + path + L"\"";
+        const std::wstring event = L"TarnwickHeld" + std::to_wstring(GetCurrentProcessId()), folder = tests;
+        std::wstring command = L"\"" + folder.substr(0, folder.find_last_of(L'\\')) + L"\\hold_file.exe\" \"" + path + L"\" " + event;
+        HANDLE held = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-        const ULONGLONG deadline = GetTickCount64() + 60000;
-        while (!IsHeld(path) && WaitForSingleObject(process.hProcess, 10) == WAIT_TIMEOUT && GetTickCount64() < deadline) {}
-        EXPECT_TRUE(IsHeld(path)) << "hold_file.exe did not hold the file open";
+        const HANDLE either[] = {held, process.hProcess};
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, either, FALSE, 60000)) << "hold_file.exe did not hold the file open";
+        CloseHandle(held);
     }
     ~HeldOpen()
     {
@@ -55,13 +56,6 @@ struct HeldOpen {
         WaitForSingleObject(process.hProcess, INFINITE);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
-    }
-    // Returns true while opening `path` for writing meets a sharing violation.
-    static bool IsHeld(const std::wstring& path)
-    {
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_VALID_FLAGS, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        return file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
     }
 };
 
