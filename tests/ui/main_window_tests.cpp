@@ -152,3 +152,26 @@ TEST_F(MainWindowTest, TheQuestionsBeforeAJobAndAWorkerThatCannotStart)
     EXPECT_TRUE(boxes.at(0).starts_with(L"SSD Warning: ") && boxes.at(1) == boxes[0]) << boxes[0];
     EXPECT_NE(std::wstring::npos, boxes.at(3).find(L"Free space: 10.00 GB")) << boxes[3];
 }
+
+// Moved to a monitor at 150 %: the window takes the suggested rectangle, its controls, columns and
+// font follow the new scaling, and the rows, the method and the box stay as the user left them.
+TEST_F(MainWindowTest, AMoveToAnotherScalingLaysTheWindowOutAgainKeepingWhatTheUserChose)
+{
+    Drop({temp.File(L"kept.txt")});
+    SendMessageW(ui.methodCombo, CB_SETCURSEL, 3, 0);
+    SendMessageW(ui.verifyCheck, BM_CLICK, 0, 0);
+    LOGFONTW before = {}, after = {};
+    GetObjectW(ui.dialogFont, sizeof before, &before);
+    RECT suggested = {10, 20, 1210, 720}, frame = {}, start = {};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    GetWindowRect(window, &frame);
+    GetWindowRect(ui.startButton, &start);
+    MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&start), 2);
+    GetObjectW(ui.dialogFont, sizeof after, &after);
+    EXPECT_EQ((std::vector<LONG>{10, 20, 1210, 720, 18, 584, 131, 619, 750, MulDiv(before.lfHeight, 144, 96)}),
+              (std::vector<LONG>{frame.left, frame.top, frame.right, frame.bottom, start.left, start.top, start.right,
+                                 start.bottom, ListView_GetColumnWidth(ui.fileList, 0), after.lfHeight}));
+    EXPECT_EQ((Texts{L"kept.txt|Ready", L" (idle)"}), Shown());
+    EXPECT_EQ((std::vector<LRESULT>{3, BST_UNCHECKED}),
+              (std::vector<LRESULT>{SendMessageW(ui.methodCombo, CB_GETCURSEL, 0, 0), SendMessageW(ui.verifyCheck, BM_GETCHECK, 0, 0)}));
+}
