@@ -5,34 +5,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
-namespace {
-
-// Removes `path` (verbatim, so names such as "a." go too) and everything below it, read-only files included.
-void RemoveTree(const std::wstring& path)
-{
-    for (const std::wstring& name : NamesIn(path)) {
-        const std::wstring child = path + L"\\" + name;
-        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileW(child.c_str())) RemoveTree(child);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
-}  // namespace
-
-std::vector<std::wstring> NamesIn(const std::wstring& path)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW((VerbatimPath(path) + L"\\*").c_str(), &entry);
-    for (bool more = listing != INVALID_HANDLE_VALUE; more; more = FindNextFileW(listing, &entry)) {
-        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0) names.push_back(entry.cFileName);
-    }
-    if (listing != INVALID_HANDLE_VALUE) FindClose(listing);
-    std::sort(names.begin(), names.end());
-    return names;
-}
+namespace fs = std::filesystem;
 
 std::vector<uint8_t> Ramp(size_t count, uint8_t first)
 {
@@ -43,49 +20,52 @@ std::vector<uint8_t> Ramp(size_t count, uint8_t first)
 
 TempFolder::TempFolder()
 {
-    wchar_t temp[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, temp);
-    static unsigned counter = 0;
     // The tick count keeps a folder left by an earlier, killed run from being reused.
-    path_ = std::wstring(temp) + L"tarnwick_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-            std::to_wstring(GetTickCount64()) + L"_" + std::to_wstring(++counter);
-    CreateDirectoryW(path_.c_str(), nullptr);
+    static unsigned counter = 0;
+    path_ = (fs::temp_directory_path() / (L"tarnwick_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                                          std::to_wstring(GetTickCount64()) + L"_" + std::to_wstring(++counter))).wstring();
+    fs::create_directory(path_);
 }
 
-TempFolder::~TempFolder() { RemoveTree(VerbatimPath(path_)); }
+// Read-only files are made writable first, as Windows removes no read-only file.
+TempFolder::~TempFolder()
+{
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(VerbatimPath(path_), ignored)) {
+        fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+    }
+    fs::remove_all(VerbatimPath(path_), ignored);
+}
 
 std::wstring TempFolder::Folder(const std::wstring& relative) const
 {
-    for (size_t end = relative.find(L'\\'); end != std::wstring::npos; end = relative.find(L'\\', end + 1)) {
-        CreateDirectoryW(VerbatimPath(*this / relative.substr(0, end)).c_str(), nullptr);
-    }
-    CreateDirectoryW(VerbatimPath(*this / relative).c_str(), nullptr);
+    fs::create_directories(VerbatimPath(*this / relative));
     return *this / relative;
 }
 
 std::wstring TempFolder::File(const std::wstring& relative, const std::vector<uint8_t>& bytes) const
 {
-    if (relative.rfind(L'\\') != std::wstring::npos) Folder(relative.substr(0, relative.rfind(L'\\')));
-    HANDLE file = CreateFileW(VerbatimPath(*this / relative).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    const fs::path path = VerbatimPath(*this / relative);
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return *this / relative;
 }
 
 std::vector<std::wstring> TempFolder::Names(const std::wstring& relative) const { return NamesIn(relative.empty() ? path_ : *this / relative); }
 
+std::vector<std::wstring> NamesIn(const std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    std::error_code none;
+    for (const auto& entry : fs::directory_iterator(VerbatimPath(path), none)) names.push_back(entry.path().filename().wstring());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 std::vector<uint8_t> ReadAll(const std::wstring& path)
 {
-    std::vector<uint8_t> bytes;
-    HANDLE file = CreateFileW(VerbatimPath(path).c_str(), GENERIC_READ, FILE_SHARE_VALID_FLAGS, nullptr, OPEN_EXISTING, 0, nullptr);
-    uint8_t chunk[65536];
-    DWORD read = 0;
-    while (file != INVALID_HANDLE_VALUE && ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + read);
-    }
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    return bytes;
+    std::ifstream file(fs::path(VerbatimPath(path)), std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 bool PathExists(const std::wstring& path) { return GetFileAttributesW(VerbatimPath(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
