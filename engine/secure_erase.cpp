@@ -51,8 +51,9 @@ EraseResult LogPassEnded(const EraseSink& sink)
 // the query fails.
 DWORD HandleAttributes(HANDLE file)
 {
-    BY_HANDLE_FILE_INFORMATION info = {};
-    return os.GetFileInformationByHandle(file, &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+    FILE_ATTRIBUTE_TAG_INFO info = {};
+    return os.GetFileInformationByHandleEx(file, FileAttributeTagInfo, &info, sizeof info) ? info.FileAttributes
+                                                                                             : INVALID_FILE_ATTRIBUTES;
 }
 
 // Returns true when `attributes`, as a handle reported them, are those of a
@@ -64,17 +65,18 @@ bool IsReparsePoint(DWORD attributes)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// Measures the open file and reads its attributes and link count into
-// `info`, all with one query; only when that query fails is the size asked
-// alone, with the attributes and links left unknown (zero). Returns false
-// when the size cannot be told.
-bool MeasureFile(HANDLE file, BY_HANDLE_FILE_INFORMATION& info, int64_t& size)
+// Measures the open file and counts its links, with one query; only when
+// that query fails is the size asked alone, with the links left unknown
+// (zero). Returns false when the size cannot be told.
+bool MeasureFile(HANDLE file, int64_t& size, DWORD& links)
 {
-    if (os.GetFileInformationByHandle(file, &info)) {
-        size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    FILE_STANDARD_INFO info = {};
+    if (os.GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info)) {
+        size = info.EndOfFile.QuadPart;
+        links = info.NumberOfLinks;
         return true;
     }
-    info = {};
+    links = 0;
     LARGE_INTEGER measured = {};
     if (!os.GetFileSizeEx(file, &measured)) return false;
     size = measured.QuadPart;
@@ -110,19 +112,19 @@ EraseResult ProbeFile(FileState& file, const wchar_t* shown, const EraseSink& si
         LogFormatted(sink.log, sink.context, CapacityForName(512, shown), L"Failed to open file: %ls", shown);
         return EraseResult::OpenFailed;
     }
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!MeasureFile(file.probe.Get(), info, size)) {
+    DWORD links = 0;
+    if (!MeasureFile(file.probe.Get(), size, links)) {
         LogText(sink.log, sink.context, L"Failed to get file size.");
         return EraseResult::Error;
     }
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if (IsReparsePoint(HandleAttributes(file.probe.Get()))) {
         LogText(sink.log, sink.context, kRefusalText);
         return EraseResult::Refused;
     }
-    if (info.nNumberOfLinks > 1) {
+    if (links > 1) {
         LogFormatted(sink.log, sink.context, 256,
                      L"Warning: file has %u hard links. Overwrite affects all links; only this link name will be removed.",
-                     static_cast<unsigned>(info.nNumberOfLinks));
+                     static_cast<unsigned>(links));
     }
     return EraseResult::Success;
 }
