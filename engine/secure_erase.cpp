@@ -38,6 +38,23 @@ struct FileState {
     bool probeWrites = false;      // it was opened for writing too
 };
 
+// The random bytes an erase needs before its passes, drawn from the
+// cryptographic generator at once rather than in one call each: the seed of
+// the file's random stream and the first attempts at its two new names. Each
+// byte is used once, for one purpose.
+struct EraseDraw {
+    EraseSeedBytes seed;
+    FirstNameBytes names;
+};
+static_assert(sizeof(EraseDraw) == 40, "bytes only, no padding to draw in vain");
+
+// Fills `drawn` from the cryptographic generator. Returns false when it fails.
+bool DrawEraseRandom(EraseDraw& drawn)
+{
+    return BCRYPT_SUCCESS(os.BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&drawn), sizeof drawn,
+                                             BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+}
+
 // Logs why a stopped or failed pass ended the erase. Returns Canceled when
 // the stop flag is set, else WriteFailed.
 EraseResult LogPassEnded(const EraseSink& sink)
@@ -321,27 +338,29 @@ EraseResult DeleteEmptyFile(const wchar_t* path, const EraseSink& sink)
     return EraseResult::DeleteFailed;
 }
 
-// Gives the file a random name, so that its own name does not outlive it.
-// Returns nothing: a file that cannot be renamed is erased under its own name.
-void ScrambleName(FileState& file, const EraseSink& sink)
+// Gives the file a random name, its first attempts made of `names`, so that
+// its own name does not outlive it. Returns nothing: a file that cannot be
+// renamed is erased under its own name.
+void ScrambleName(FileState& file, const FirstNameBytes& names, const EraseSink& sink)
 {
-    std::wstring scrambled = ScrambleFileName(file.original.c_str());
+    std::wstring scrambled = ScrambleFileName(file.original.c_str(), names);
     if (scrambled.empty()) return;
     file.current = scrambled;
     LogText(sink.log, sink.context, L"File name scrambled.");
 }
 
 // Runs the erase of a probed file of `size` bytes from dropping its read-only
-// attribute to its deletion. Returns the erase's result.
+// attribute to its deletion; the file is renamed with `newNames` unless they
+// are null. Returns the erase's result.
 EraseResult EraseProbedFile(FileState& file, int64_t size, const PassList& passes, const wchar_t* successMessage,
-                            const EraseSink& sink, EraseRng& rng, bool keepName)
+                            const EraseSink& sink, EraseRng& rng, const FirstNameBytes* newNames)
 {
     // Cleared before the in-place zeroing, the first write, which a read-only
     // file would refuse.
     ClearReadOnly(file);
     const StreamNames streams = ListAlternateStreams(file.original.c_str());
     const int64_t target = ZeroResidentStreams(file, size, streams, sink.stop);
-    if (!keepName) ScrambleName(file, sink);
+    if (newNames != nullptr) ScrambleName(file, *newNames, sink);
     if (!OverwriteAlternateStreams(file.current.c_str(), streams, passes, sink.log, sink.context, sink.stop, rng,
                                    ByteDistribution(), file.overwritten)) {
         return LogPassEnded(sink);
@@ -386,12 +405,15 @@ EraseResult SecureEraseFile(const wchar_t* path, PassList passes, const wchar_t*
     int64_t size = 0;
     EraseResult probed = ProbeFile(file, path, sink, size);
     if (probed != EraseResult::Success) return probed;
-    EraseRng rng;
-    if (!SeedEraseRng(rng)) {
+    EraseDraw drawn;
+    if (!DrawEraseRandom(drawn)) {
         LogText(log, context, L"Failed to obtain cryptographic random seed.");
         return EraseResult::Error;
     }
-    const EraseResult result = EraseProbedFile(file, size, passes, successMessage, sink, rng, keepName);
+    EraseRng rng;
+    SeedEraseRng(rng, drawn.seed);
+    const EraseResult result =
+        EraseProbedFile(file, size, passes, successMessage, sink, rng, keepName ? nullptr : &drawn.names);
     if (result != EraseResult::Success && !file.overwritten) RestoreUntouchedFile(file, sink);
     return result;
 }
