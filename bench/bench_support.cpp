@@ -62,7 +62,7 @@ namespace {
 // The seam entries an erase goes through, each with a slot for its figures.
 #define TIMED_OS_CALLS(X)                                                                             \
     X(CreateFileW) X(CloseHandle) X(ReadFile) X(WriteFile) X(FlushFileBuffers) X(GetFileSizeEx)       \
-    X(SetFilePointerEx) X(SetEndOfFile) X(GetFileInformationByHandle) X(DeviceIoControl)              \
+    X(SetFilePointerEx) X(SetEndOfFile) X(GetFileInformationByHandleEx) X(DeviceIoControl)            \
     X(GetFileAttributesW) X(SetFileAttributesW) X(DeleteFileW) X(MoveFileW) X(RemoveDirectoryW)       \
     X(FindFirstFileW) X(FindNextFileW) X(FindFirstStreamW) X(FindNextStreamW) X(FindClose)            \
     X(GetVolumePathNameW) X(GetDiskFreeSpaceW) X(BCryptGenRandom) X(AlignedAlloc) X(AlignedFree)

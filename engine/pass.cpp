@@ -1,18 +1,12 @@
 #include "engine/pass.h"
 
-#include "os/os_seam.h"
-
 #include <cstring>
 
-bool SeedEraseRng(EraseRng& rng)
+void SeedEraseRng(EraseRng& rng, const EraseSeedBytes& bytes)
 {
-    UCHAR bytes[8] = {};
-    NTSTATUS status = os.BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
-    if (!BCRYPT_SUCCESS(status)) return false;
     uint64_t seed = 0;
     for (int i = 7; i >= 0; --i) seed = (seed << 8) | bytes[i];
     rng.seed(seed);
-    return true;
 }
 
 namespace {

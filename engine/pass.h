@@ -36,10 +36,12 @@ struct ByteDistribution {
     void Fill(EraseRng& rng, uint8_t* dest, size_t count) const { rng.FillTopBytes(dest, count); }
 };
 
-// Seeds `rng` from 8 little-endian bytes of the system's preferred
-// cryptographic generator. Returns false, leaving `rng` as it was, when the
-// generator fails.
-bool SeedEraseRng(EraseRng& rng);
+// The 8 bytes of the system's preferred cryptographic generator that seed a
+// file's random stream.
+using EraseSeedBytes = uint8_t[8];
+
+// Seeds `rng` from `bytes`, read as a little-endian number. Returns nothing.
+void SeedEraseRng(EraseRng& rng, const EraseSeedBytes& bytes);
 
 // Writes exactly `count` bytes of `pass` into `dest`, carrying the pattern
 // cursor and the engine on from the previous chunk. Cannot fail.

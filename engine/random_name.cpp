@@ -6,18 +6,22 @@ namespace {
 
 constexpr wchar_t kNameAlphabet[] = L"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 constexpr int kNameAlphabetSize = 62;
-constexpr int kNameLength = 16;
 
 }  // namespace
 
+std::wstring RandomNameOf(const RandomNameBytes& bytes)
+{
+    std::wstring name(kRandomNameLength, L'\0');
+    for (size_t k = 0; k < kRandomNameLength; ++k) name[k] = kNameAlphabet[bytes[k] % kNameAlphabetSize];
+    return name;
+}
+
 bool DrawRandomName(std::wstring& name)
 {
-    UCHAR bytes[kNameLength] = {};
-    if (!BCRYPT_SUCCESS(os.BCryptGenRandom(nullptr, bytes, kNameLength, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+    RandomNameBytes bytes = {};
+    if (!BCRYPT_SUCCESS(os.BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
         return false;
     }
-    std::wstring drawn(kNameLength, L'\0');
-    for (int k = 0; k < kNameLength; ++k) drawn[k] = kNameAlphabet[bytes[k] % kNameAlphabetSize];
-    name = drawn;
+    name = RandomNameOf(bytes);
     return true;
 }

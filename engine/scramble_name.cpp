@@ -43,19 +43,6 @@ bool SplitFolder(const std::wstring& path, std::wstring& folder)
     return true;
 }
 
-// Draws a name of exactly `length` characters that sorts after every other
-// name in its folder: the last-sorting character, then random letters and
-// digits, padded with the last-sorting character. Returns false when the
-// random source failed.
-bool DrawLastSortingName(size_t length, std::wstring& name)
-{
-    std::wstring random;
-    if (!DrawRandomName(random)) return false;
-    name.assign(length, kLastSortingChar);
-    name.replace(1, std::min(random.size(), length - 1), random, 0, length - 1);
-    return true;
-}
-
 // Where one rename ended: the new path (empty when the file kept its name),
 // and whether the random source failed, which ends the scrambling at once.
 struct Renamed {
@@ -87,6 +74,21 @@ auto RandomNamesAfter(std::wstring first)
     };
 }
 
+// Returns a draw of names of exactly `length` characters that sort after
+// every other name in their folder: the last-sorting character, then the
+// letters and digits of `first` once and of fresh random names after it,
+// padded with the last-sorting character.
+auto LastSortingNamesAfter(size_t length, std::wstring first)
+{
+    return [length, randoms = RandomNamesAfter(std::move(first))](std::wstring& name) mutable {
+        std::wstring random;
+        if (!randoms(random)) return false;
+        name.assign(length, kLastSortingChar);
+        name.replace(1, std::min(random.size(), length - 1), random, 0, length - 1);
+        return true;
+    };
+}
+
 }  // namespace
 
 // In an NTFS folder's index the entries lie sorted one after another: adding
@@ -96,16 +98,16 @@ auto RandomNamesAfter(std::wstring first)
 // a name as long as its own that sorts last: when its original entry goes,
 // what falls out of use is its own new entry. From there it takes its random
 // name, and the entry that goes is again the last one.
-std::wstring ScrambleFileName(const wchar_t* path)
+std::wstring ScrambleFileName(const wchar_t* path, const FirstNameBytes& first)
 {
-    std::wstring folder, random;
+    std::wstring folder;
     const std::wstring original = path;
-    if (!SplitFolder(original, folder) || !DrawRandomName(random)) return std::wstring();
+    if (!SplitFolder(original, folder)) return std::wstring();
     const size_t length = std::max<size_t>(original.size() - folder.size(), 1);
-    const Renamed last = RenameInFolder(original, folder, [length](std::wstring& name) {
-        return DrawLastSortingName(length, name);
-    });
+    const Renamed last =
+        RenameInFolder(original, folder, LastSortingNamesAfter(length, RandomNameOf(first.lastSorting)));
     if (last.noRandom) return std::wstring();
+    const std::wstring random = RandomNameOf(first.random);
     // A volume that refuses such a name still gets the random one.
     if (last.path.empty()) return RenameInFolder(original, folder, RandomNamesAfter(random)).path;
     const Renamed scrambled = RenameInFolder(last.path, folder, RandomNamesAfter(random));

@@ -1,14 +1,24 @@
 // Giving a file a meaningless name in its own folder.
 #pragma once
 
+#include "engine/random_name.h"
+
 #include <string>
+
+// The random bytes of the first attempt of each of the two renames, drawn
+// by the caller together with the other random bytes it needs.
+struct FirstNameBytes {
+    RandomNameBytes random;       // the random name
+    RandomNameBytes lastSorting;  // the last-sorting name on the way to it
+};
 
 // Renames the file at `path` (plain or verbatim form) to 16 random letters
 // and digits in the same folder, by way of a last-sorting name as long as its
-// own, with fresh random bytes for each of up to ten attempts per rename.
+// own, with random bytes of their own for each of up to ten attempts per
+// rename: those of `first` for the first attempts, fresh ones after them.
 // Returns the new full path; an empty string when the file kept its own name
 // (the directory part of the path as given is over 255 characters, the random
 // source failed, or the renames failed); or, in the rare case that the file
 // could be neither given its random name nor its own name back, the path
 // under which it now is.
-std::wstring ScrambleFileName(const wchar_t* path);
+std::wstring ScrambleFileName(const wchar_t* path, const FirstNameBytes& first);

@@ -38,6 +38,23 @@ struct FileState {
     bool probeWrites = false;      // it was opened for writing too
 };
 
+// The random bytes an erase needs before its passes, drawn from the
+// cryptographic generator at once rather than in one call each: the seed of
+// the file's random stream and the first attempts at its two new names. Each
+// byte is used once, for one purpose.
+struct EraseDraw {
+    EraseSeedBytes seed;
+    FirstNameBytes names;
+};
+static_assert(sizeof(EraseDraw) == 40, "bytes only, no padding to draw in vain");
+
+// Fills `drawn` from the cryptographic generator. Returns false when it fails.
+bool DrawEraseRandom(EraseDraw& drawn)
+{
+    return BCRYPT_SUCCESS(os.BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&drawn), sizeof drawn,
+                                             BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+}
+
 // Logs why a stopped or failed pass ended the erase. Returns Canceled when
 // the stop flag is set, else WriteFailed.
 EraseResult LogPassEnded(const EraseSink& sink)
@@ -51,8 +68,9 @@ EraseResult LogPassEnded(const EraseSink& sink)
 // the query fails.
 DWORD HandleAttributes(HANDLE file)
 {
-    BY_HANDLE_FILE_INFORMATION info = {};
-    return os.GetFileInformationByHandle(file, &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+    FILE_ATTRIBUTE_TAG_INFO info = {};
+    return os.GetFileInformationByHandleEx(file, FileAttributeTagInfo, &info, sizeof info) ? info.FileAttributes
+                                                                                             : INVALID_FILE_ATTRIBUTES;
 }
 
 // Returns true when `attributes`, as a handle reported them, are those of a
@@ -64,17 +82,18 @@ bool IsReparsePoint(DWORD attributes)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// Measures the open file and reads its attributes and link count into
-// `info`, all with one query; only when that query fails is the size asked
-// alone, with the attributes and links left unknown (zero). Returns false
-// when the size cannot be told.
-bool MeasureFile(HANDLE file, BY_HANDLE_FILE_INFORMATION& info, int64_t& size)
+// Measures the open file and counts its links, with one query; only when
+// that query fails is the size asked alone, with the links left unknown
+// (zero). Returns false when the size cannot be told.
+bool MeasureFile(HANDLE file, int64_t& size, DWORD& links)
 {
-    if (os.GetFileInformationByHandle(file, &info)) {
-        size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    FILE_STANDARD_INFO info = {};
+    if (os.GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info)) {
+        size = info.EndOfFile.QuadPart;
+        links = info.NumberOfLinks;
         return true;
     }
-    info = {};
+    links = 0;
     LARGE_INTEGER measured = {};
     if (!os.GetFileSizeEx(file, &measured)) return false;
     size = measured.QuadPart;
@@ -110,19 +129,19 @@ EraseResult ProbeFile(FileState& file, const wchar_t* shown, const EraseSink& si
         LogFormatted(sink.log, sink.context, CapacityForName(512, shown), L"Failed to open file: %ls", shown);
         return EraseResult::OpenFailed;
     }
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!MeasureFile(file.probe.Get(), info, size)) {
+    DWORD links = 0;
+    if (!MeasureFile(file.probe.Get(), size, links)) {
         LogText(sink.log, sink.context, L"Failed to get file size.");
         return EraseResult::Error;
     }
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if (IsReparsePoint(HandleAttributes(file.probe.Get()))) {
         LogText(sink.log, sink.context, kRefusalText);
         return EraseResult::Refused;
     }
-    if (info.nNumberOfLinks > 1) {
+    if (links > 1) {
         LogFormatted(sink.log, sink.context, 256,
                      L"Warning: file has %u hard links. Overwrite affects all links; only this link name will be removed.",
-                     static_cast<unsigned>(info.nNumberOfLinks));
+                     static_cast<unsigned>(links));
     }
     return EraseResult::Success;
 }
@@ -319,27 +338,29 @@ EraseResult DeleteEmptyFile(const wchar_t* path, const EraseSink& sink)
     return EraseResult::DeleteFailed;
 }
 
-// Gives the file a random name, so that its own name does not outlive it.
-// Returns nothing: a file that cannot be renamed is erased under its own name.
-void ScrambleName(FileState& file, const EraseSink& sink)
+// Gives the file a random name, its first attempts made of `names`, so that
+// its own name does not outlive it. Returns nothing: a file that cannot be
+// renamed is erased under its own name.
+void ScrambleName(FileState& file, const FirstNameBytes& names, const EraseSink& sink)
 {
-    std::wstring scrambled = ScrambleFileName(file.original.c_str());
+    std::wstring scrambled = ScrambleFileName(file.original.c_str(), names);
     if (scrambled.empty()) return;
     file.current = scrambled;
     LogText(sink.log, sink.context, L"File name scrambled.");
 }
 
 // Runs the erase of a probed file of `size` bytes from dropping its read-only
-// attribute to its deletion. Returns the erase's result.
+// attribute to its deletion; the file is renamed with `newNames` unless they
+// are null. Returns the erase's result.
 EraseResult EraseProbedFile(FileState& file, int64_t size, const PassList& passes, const wchar_t* successMessage,
-                            const EraseSink& sink, EraseRng& rng, bool keepName)
+                            const EraseSink& sink, EraseRng& rng, const FirstNameBytes* newNames)
 {
     // Cleared before the in-place zeroing, the first write, which a read-only
     // file would refuse.
     ClearReadOnly(file);
     const StreamNames streams = ListAlternateStreams(file.original.c_str());
     const int64_t target = ZeroResidentStreams(file, size, streams, sink.stop);
-    if (!keepName) ScrambleName(file, sink);
+    if (newNames != nullptr) ScrambleName(file, *newNames, sink);
     if (!OverwriteAlternateStreams(file.current.c_str(), streams, passes, sink.log, sink.context, sink.stop, rng,
                                    ByteDistribution(), file.overwritten)) {
         return LogPassEnded(sink);
@@ -384,12 +405,15 @@ EraseResult SecureEraseFile(const wchar_t* path, PassList passes, const wchar_t*
     int64_t size = 0;
     EraseResult probed = ProbeFile(file, path, sink, size);
     if (probed != EraseResult::Success) return probed;
-    EraseRng rng;
-    if (!SeedEraseRng(rng)) {
+    EraseDraw drawn;
+    if (!DrawEraseRandom(drawn)) {
         LogText(log, context, L"Failed to obtain cryptographic random seed.");
         return EraseResult::Error;
     }
-    const EraseResult result = EraseProbedFile(file, size, passes, successMessage, sink, rng, keepName);
+    EraseRng rng;
+    SeedEraseRng(rng, drawn.seed);
+    const EraseResult result =
+        EraseProbedFile(file, size, passes, successMessage, sink, rng, keepName ? nullptr : &drawn.names);
     if (result != EraseResult::Success && !file.overwritten) RestoreUntouchedFile(file, sink);
     return result;
 }

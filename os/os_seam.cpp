@@ -35,7 +35,6 @@ const OsCalls realCalls = {
     ::GetFileSizeEx,
     ::SetFilePointerEx,
     ::SetEndOfFile,
-    ::GetFileInformationByHandle,
     ::DeviceIoControl,
     ::GetFileAttributesW,
     ::SetFileAttributesW,
@@ -59,6 +58,7 @@ const OsCalls realCalls = {
     ::CoTaskMemFree,
     ::ShellExecuteW,
     StartThreadReal,
+    ::GetFileInformationByHandleEx,
 };
 
 }  // namespace

@@ -25,7 +25,6 @@ struct OsCalls {
     BOOL(WINAPI* GetFileSizeEx)(HANDLE, PLARGE_INTEGER);
     BOOL(WINAPI* SetFilePointerEx)(HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD);
     BOOL(WINAPI* SetEndOfFile)(HANDLE);
-    BOOL(WINAPI* GetFileInformationByHandle)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
     BOOL(WINAPI* DeviceIoControl)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
 
     // Names in the file system.
@@ -61,6 +60,11 @@ struct OsCalls {
     // empty. Returns false, with `thread` left empty and `body` dropped, when the
     // system cannot create the thread (std::thread throws std::system_error).
     bool (*StartThread)(std::function<void()> body, std::thread* thread);
+
+    // Files and handles, continued: one class of facts about an open file
+    // (its size and links, or its attributes and reparse tag), which costs a
+    // fraction of asking for all of them at once.
+    BOOL(WINAPI* GetFileInformationByHandleEx)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 };
 
 // The table the program calls through.

@@ -39,15 +39,40 @@ std::vector<EraseItem> CollectEraseItems(int rowCount)
     return items;
 }
 
+// Finds the volume path of the file at `path` into `volume`. Files directly
+// in one folder lie on that folder's volume, so the system is asked once per
+// folder: `volumeByFolder` keeps each answer under the folder's exact text,
+// its trailing separator included. A failure is not kept. Returns false when
+// the volume cannot be found.
+bool FindVolumeOf(const std::wstring& path, std::map<std::wstring, std::wstring>& volumeByFolder,
+                  std::wstring& volume)
+{
+    const size_t separator = path.find_last_of(L"\\/");
+    const std::wstring folder = separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
+    auto known = volumeByFolder.find(folder);
+    if (!folder.empty() && known != volumeByFolder.end()) {
+        volume = known->second;
+        return true;
+    }
+    wchar_t found[MAX_PATH];
+    if (!os.GetVolumePathNameW(path.c_str(), found, MAX_PATH))
+        return false;
+    volume = found;
+    if (!folder.empty())
+        volumeByFolder.emplace(folder, volume);
+    return true;
+}
+
 // Returns true when an item lies on a volume that reports no seek penalty.
 // Each volume is probed at most once; an item whose volume cannot be found
 // is not considered.
 bool AnyItemOnSsdLikeVolume(const std::vector<EraseItem>& items)
 {
+    std::map<std::wstring, std::wstring> volumeByFolder;
     std::map<std::wstring, bool> volumeSeekCache;
     for (const EraseItem& item : items) {
-        wchar_t volume[MAX_PATH];
-        if (!os.GetVolumePathNameW(item.path.c_str(), volume, MAX_PATH))
+        std::wstring volume;
+        if (!FindVolumeOf(item.path, volumeByFolder, volume))
             continue;
         auto known = volumeSeekCache.find(volume);
         bool noSeekPenalty = known != volumeSeekCache.end()

@@ -99,9 +99,9 @@ TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
         const wchar_t* left;  // the file's name afterwards: its own, "?" for a scrambled one, or none
     } cases[] = {
         {"link swapped in after the path check", true, [](FakeOs& f) {
-             f.hooks.GetFileInformationByHandle = [&f](HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
-                 BOOL ok = RealOsCalls().GetFileInformationByHandle(h, info);
-                 if (f.Calls(OsFn::GetFileInformationByHandle) == 2) info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+             f.hooks.GetFileInformationByHandleEx = [asked = 0](HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID info, DWORD n) mutable {
+                 BOOL ok = RealOsCalls().GetFileInformationByHandleEx(h, c, info, n);  // the probe's attributes, then the write handle's:
+                 if (c == FileAttributeTagInfo && ++asked == 2) static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
                  return ok;
              };
          }, EraseResult::Refused, L"Original file name restored.", L"f.bin"},

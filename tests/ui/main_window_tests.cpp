@@ -130,6 +130,19 @@ TEST_F(MainWindowTest, ARunningJobIgnoresSecondStartsKeepsItsReportsOffNewRowsAn
     EXPECT_EQ(std::pair(1, 0), std::pair(fake.Calls(OsFn::StartThread), fake.Calls(OsFn::SHBrowseForFolderW)));
 }
 
+// The files of one folder are asked for their volume once, and those of
+// another folder on their own: an SSD there is seen after many files elsewhere.
+TEST_F(MainWindowTest, EachFolderIsAskedForItsVolumeOnceAndAnSsdInAnotherIsSeen)
+{
+    auto ssd = std::make_shared<bool>();  // the volume asked for last is the SSD, named as the other in lower case
+    fake.hooks.GetVolumePathNameW = [ssd](LPCWSTR path, LPWSTR volume, DWORD n) {
+        return RealOsCalls().GetVolumePathNameW(path, volume, n) && (!(*ssd = wcsstr(path, L"\\ssd\\")) || (volume[0] |= 0x20));
+    };
+    fake.hooks.DeviceIoControl = [ssd](auto, auto, auto, auto, LPVOID out, auto, auto, auto) { return static_cast<DEVICE_SEEK_PENALTY_DESCRIPTOR*>(out)->IncursSeekPenalty = !*ssd, TRUE; };
+    Drop({temp.File(L"hdd\\1"), temp.File(L"hdd\\2"), temp.File(L"hdd\\3"), temp.File(L"ssd\\4")}), Start(IDCANCEL);
+    EXPECT_EQ(std::pair(4, true), std::pair(fake.Calls(OsFn::GetVolumePathNameW), boxes.at(0).starts_with(L"SSD Warning: ")));  // per folder, and per volume by its probe
+}
+
 // The SSD warning replaces the confirmation and declining it changes nothing;
 // a worker thread that cannot start leaves the window idle and says so; the
 // wipe question gives the free space in GB.
