@@ -143,7 +143,7 @@ TEST_F(MainWindowTest, EachFolderIsAskedForItsVolumeOnceAndAnSsdInAnotherIsSeen)
     EXPECT_EQ(std::pair(4, true), std::pair(fake.Calls(OsFn::GetVolumePathNameW), boxes.at(0).starts_with(L"SSD Warning: ")));  // per folder, and per volume by its probe
 }
 
-// The SSD warning replaces the confirmation and declining it changes nothing;
+// Start with nothing listed says so; the SSD warning replaces the confirmation and declining it changes nothing;
 // a worker thread that cannot start leaves the window idle and says so; the
 // wipe question gives the free space in GB.
 TEST_F(MainWindowTest, TheQuestionsBeforeAJobAndAWorkerThatCannotStart)
@@ -155,6 +155,7 @@ TEST_F(MainWindowTest, TheQuestionsBeforeAJobAndAWorkerThatCannotStart)
     fake.hooks.GetDiskFreeSpaceExW = [](auto, PULARGE_INTEGER free, auto, auto) { return free->QuadPart = 10ull << 30, TRUE; };
     fake.hooks.SHBrowseForFolderW = [](auto) { return static_cast<PIDLIST_ABSOLUTE>(CoTaskMemAlloc(2)); };
     fake.hooks.SHGetPathFromIDListW = [](auto, LPWSTR path) { return BOOL(!wcscpy_s(path, MAX_PATH, L"C:\\")); };
+    Start();  // nothing listed yet
     Drop({temp.File(L"s.txt")});
     Start(IDCANCEL);
     EXPECT_EQ((Texts{L"s.txt|Ready", L" (idle)"}), Shown());
@@ -162,8 +163,9 @@ TEST_F(MainWindowTest, TheQuestionsBeforeAJobAndAWorkerThatCannotStart)
     EXPECT_EQ((Texts{L"s.txt|Ready", L"Could not start the operation: Windows refused to create a worker thread. "
                                         L"Nothing was changed. (idle)"}), Shown());
     SendMessageW(window, WM_COMMAND, IDM_WIPE_FREE_SPACE, 0);
-    EXPECT_TRUE(boxes.at(0).starts_with(L"SSD Warning: ") && boxes.at(1) == boxes[0]) << boxes[0];
-    EXPECT_NE(std::wstring::npos, boxes.at(3).find(L"Free space: 10.00 GB")) << boxes[3];
+    EXPECT_EQ(L"No Items: Drag and drop the files you want to delete.", boxes.at(0));
+    EXPECT_TRUE(boxes.at(1).starts_with(L"SSD Warning: ") && boxes.at(2) == boxes[1]) << boxes[1];
+    EXPECT_NE(std::wstring::npos, boxes.at(4).find(L"Free space: 10.00 GB")) << boxes[4];
 }
 
 // Moved to a monitor at 150 %: the window takes the suggested rectangle, its controls, columns and
