@@ -73,10 +73,9 @@ DWORD HandleAttributes(HANDLE file)
                                                                                              : INVALID_FILE_ATTRIBUTES;
 }
 
-// Returns true when `attributes`, as a handle reported them, are those of a
-// reparse point: the file was swapped for a link after its path was checked.
-// A failed query counts as no: the handle was opened without following
-// links, so it reaches the link object and never the file a link points to.
+// Returns true when `attributes` are those of a reparse point (a link or a
+// junction). Unknown attributes count as no: every open is made without
+// following links, so it reaches the link object and never its target.
 bool IsReparsePoint(DWORD attributes)
 {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -398,7 +397,7 @@ EraseResult SecureEraseFile(const wchar_t* path, PassList passes, const wchar_t*
     const EraseSink sink{progress, log, context, stop};
     const std::wstring exact = VerbatimPath(path);
     FileState file{exact, exact, os.GetFileAttributesW(exact.c_str())};
-    if (file.attributes != INVALID_FILE_ATTRIBUTES && (file.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if (IsReparsePoint(file.attributes)) {
         LogText(log, context, kRefusalText);
         return EraseResult::Refused;
     }

@@ -18,10 +18,13 @@ int ReportedRow(uintptr_t value)
     return ui.rowsBelongToJob ? row : -1;
 }
 
-// Returns the status line text for a job's outcome; unknown values count as success.
+// Returns the status line text for a job's outcome, or null for an
+// incomplete job, which has just said on the status line what it left
+// undone; unknown values count as success.
 const wchar_t* OutcomeText(int32_t outcome)
 {
     switch (static_cast<JobOutcome>(outcome)) {
+    case JobOutcome::Incomplete: return nullptr;
     case JobOutcome::Canceled: return L"Operation was canceled.";
     case JobOutcome::Failed: return L"Operation stopped due to error. Check per-item status for details.";
     default: return L"Operation completed successfully.";
@@ -53,9 +56,8 @@ void OnAppStatus(WPARAM row, LPARAM text)
 
 void OnAppFinished(WPARAM outcome)
 {
-    const int32_t value = static_cast<int32_t>(static_cast<uint32_t>(outcome));
-    // An incomplete job has just said on the status line what it left undone.
-    if (static_cast<JobOutcome>(value) != JobOutcome::Incomplete) SetWindowTextW(ui.statusLine, OutcomeText(value));
+    if (const wchar_t* text = OutcomeText(static_cast<int32_t>(static_cast<uint32_t>(outcome))))
+        SetWindowTextW(ui.statusLine, text);
     SendMessageW(ui.progressBar, PBM_SETPOS, 0, 0);
     EnableWindow(ui.startButton, TRUE);
     EnableWindow(ui.cancelButton, FALSE);
