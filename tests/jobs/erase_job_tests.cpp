@@ -8,29 +8,11 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 
 namespace {
 
 using Texts = std::vector<std::wstring>;
-
-// Reports one text; returns Canceled when stopped, else Success, deleting the file as the engine does.
-EraseResult StoppableMethod(const wchar_t* path, ProgressFn, LogFn log, void* context, const StopFlag* stop, bool)
-{
-    log(L"Working.", context);
-    if (stop->load()) return EraseResult::Canceled;
-    return DeleteFileW(path) ? EraseResult::Success : EraseResult::DeleteFailed;
-}
-
-// Returns every entry below `folder`, as paths relative to it, parents before children.
-Texts Tree(const std::wstring& folder, const std::wstring& prefix = L"")
-{
-    Texts entries;
-    for (const std::wstring& name : NamesIn(prefix.empty() ? folder : folder + L"\\" + prefix)) {
-        entries.push_back(prefix.empty() ? name : prefix + L"\\" + name);
-        for (const std::wstring& below : Tree(folder, entries.back())) entries.push_back(below);
-    }
-    return entries;
-}
 
 // Another process that holds a file open as indexers and viewers do: reading,
 // and letting others read and delete it, but not write it.
@@ -62,48 +44,44 @@ struct HeldOpen {
 
 }  // namespace
 
-// Three files and a dropped folder with a subfolder. The rows tell what became
-// of each item; a file nothing was written to keeps its name and bytes, one
-// whose pass did not reach the disk (its flush failed) keeps its random name.
+// Three files and a dropped folder with a subfolder, erased with a method of three passes, read back. The rows
+// tell what became of each item; a file nothing was written to keeps its name and bytes, one whose pass did not
+// reach the disk (its last flush failed) keeps its random name.
 TEST(FileEraseJob, StopsAtAFailedOrStoppedItemAndNamesAFolderThatStays)
 {
-    const struct { EraseMethodFn method; bool hold, stop, late; int flushFails; bool verify; int32_t outcome; const wchar_t* second; Texts left; } cases[] = {
-        {EraseZeroFill, false, false, false, 0, false, 0, L"Done", {}},
-        {EraseZeroFill, true, false, false, 0, false, 2, L"Open Failed", {L"D", L"D\\sub", L"f1", L"f2"}},
-        {StoppableMethod, false, true, false, 0, false, 1, L"Canceled", {L"D", L"D\\sub", L"f1", L"f2"}},
-        {EraseZeroFill, false, false, true, 0, false, 3, L"Done", {L"D", L"D\\sub", L"D\\sub\\late.txt"}},
-        // The second file's first and last pass of three, read back or not.
-        {EraseHmgIs5, false, false, false, 4, false, 2, L"Write Failed", {L"?", L"D", L"D\\sub", L"f2"}},
-        {EraseHmgIs5, false, false, false, 4, true, 2, L"Write Failed", {L"?", L"D", L"D\\sub", L"f2"}},
-        {EraseHmgIs5, false, false, false, 6, false, 2, L"Write Failed", {L"?", L"D", L"D\\sub", L"f2"}},
-        {EraseHmgIs5, false, false, false, 6, true, 2, L"Write Failed", {L"?", L"D", L"D\\sub", L"f2"}},
+    enum Twist { None, Held, Stopped, LateFile, LastFlushFails };
+    const struct { Twist twist; int32_t outcome; const wchar_t* second; Texts left; } cases[] = {
+        {None, 0, L"Done", {}},
+        {Held, 2, L"Open Failed", {L"D", L"D\\sub", L"f1", L"f2"}},
+        {Stopped, 1, L"Canceled", {L"?", L"D", L"D\\sub", L"f2"}},  // stopped after its extension was written
+        {LateFile, 3, L"Done", {L"D", L"D\\sub", L"D\\sub\\late.txt"}},
+        {LastFlushFails, 2, L"Write Failed", {L"?", L"D", L"D\\sub", L"f2"}},
     };
+    verifyReadBack = 1;
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.outcome << " " << c.second << " flush " << c.flushFails << " verify " << c.verify);
+        SCOPED_TRACE(c.twist);
         TempFolder temp;
         std::vector<EraseItem> items;
         for (uint8_t i = 0; i < 3; ++i) items.push_back({i, temp.File(L"f" + std::to_wstring(i), Ramp(5000, i))});
         const Texts folders = {temp.Folder(L"D"), temp.Folder(L"D\\sub")};
-        if (c.late) temp.File(L"D\\sub\\late.txt", Ramp(10));  // written there after the drop
-        auto held = c.hold ? std::make_unique<HeldOpen>(items[1].path) : nullptr;
+        if (c.twist == LateFile) temp.File(L"D\\sub\\late.txt", Ramp(10));  // written there after the drop
+        auto held = c.twist == Held ? std::make_unique<HeldOpen>(items[1].path) : nullptr;
         FakeOs fake;
-        if (c.flushFails) fake.FailNthCall(OsFn::FlushFileBuffers, c.flushFails);
-        verifyReadBack = c.verify;
+        if (c.twist == LastFlushFails) fake.FailNthCall(OsFn::FlushFileBuffers, 6);  // the second file's third pass
         JobWindow window;
-        window.onReport = [&c](const WindowReport& r) { c.stop && r.first == 1 ? stopRequested.store(1) : void(); };
-        EXPECT_EQ(c.outcome, window.Run([&] { FileEraseJob(c.method, items, folders); }));
+        // Stopped as the second file's first text arrives, while the job waits for it to be taken.
+        window.onReport = [&c](const WindowReport& r) { c.twist == Stopped && r.message == WM_APP_STATUS && r.first == 1 ? stopRequested.store(1) : void(); };
+        EXPECT_EQ(c.outcome, window.Run([&] { FileEraseJob(EraseHmgIs5, items, folders); }));
         held.reset();
         const bool allDone = c.outcome == 0 || c.outcome == 3;
         EXPECT_EQ((Texts{L"Done", c.second, allDone ? L"Done" : L""}),
                   (Texts{window.LastStatus(0), window.LastStatus(1), window.LastStatus(2)}));
-        Texts left = Tree(temp.path());
+        Texts left = temp.Tree();
         for (std::wstring& entry : left) entry = IsScrambledName(entry) ? L"?" : entry;
         std::sort(left.begin(), left.end());
         EXPECT_EQ(c.left, left);
-        if (!c.flushFails) {
-            EXPECT_EQ(allDone ? Ramp(c.late ? 10 : 0) : Ramp(5000, 1), ReadAll(c.late ? temp / L"D\\sub\\late.txt" : items[1].path));
-        }
-        EXPECT_EQ(c.late ? L"Folder not removed (not empty): " + folders[1] : L"", window.LastStatus(-1));
+        EXPECT_TRUE(c.twist != Held || ReadAll(items[1].path) == Ramp(5000, 1)) << "the held file lost its bytes";
+        EXPECT_EQ(c.twist == LateFile ? L"Folder not removed (not empty): " + folders[1] : L"", window.LastStatus(-1));
     }
     verifyReadBack = 0;
 }
@@ -118,30 +96,39 @@ TEST(FileEraseJob, ErasesExactlyTheNamedFilesAndFolder)
     for (const std::wstring& name : erased) items.push_back({static_cast<int32_t>(items.size()), temp.File(name, Ramp(300))});
     JobWindow window;
     EXPECT_EQ(0, window.Run([&] { FileEraseJob(EraseRandom, items, {temp / L"dir."}); }));
-    EXPECT_EQ((Texts{L"a", L"b", L"dir", L"dir\\x"}), Tree(temp.path()));
+    EXPECT_EQ((Texts{L"a", L"b", L"dir", L"dir\\x"}), temp.Tree());
     for (const std::wstring& name : kept) EXPECT_EQ(Ramp(5000), ReadAll(temp / name));
 }
 
-// In the manner of SQLite's I/O-error tests: the Nth call through the seam
-// fails, for N = 1, 2, ... until a run meets no failure.
+// In the manner of SQLite's I/O-error tests: a whole job (three passes, read back) over a file below one
+// cluster with a named stream, both zeroed in place, and one over two chunks, with the Nth call through the
+// seam failing, for N = 1, 2, ... until a run meets no failure.
 TEST(FileEraseJob, EveryFailedSeamCallEndsInOneTrueOutcomeAndReleasesEverything)
 {
     verifyReadBack = 1;
+    std::set<std::wstring> seen;
     for (int n = 1;; ++n) {
         SCOPED_TRACE(n);
         TempFolder temp;
         const std::vector<EraseItem> items = {{0, temp.File(L"D\\a.bin", Ramp(3000))}, {1, temp.File(L"D\\sub\\b.bin", Ramp(70000))}};
         FakeOs fake;
-        fake.FailNthCallOfAny(n);
+        fake.ScriptStreams({{L"::$DATA", {}}, {L":Zone.Identifier:$DATA", Ramp(26)}});
+        fake.EmulateUnbufferedReads();
+        fake.FailNthCall(OsFn::Any, n);
         JobWindow window;
-        const int32_t outcome = window.Run([&] { FileEraseJob(EraseRandom, items, {temp / L"D", temp / L"D\\sub"}); });
+        const int32_t outcome = window.Run([&] { FileEraseJob(EraseDod3Pass, items, {temp / L"D", temp / L"D\\sub"}); });
         EXPECT_LEDGER_BALANCED(fake);
-        const Texts left = Tree(temp.path());
+        const Texts left = temp.Tree();
         EXPECT_TRUE(outcome != 0 || left.empty()) << "Completed with something left";
-        // A random name stays only on a file the run began to overwrite, or where a rename back failed and the status says so.
-        const bool writing = OverwritingBegan(fake, {VerbatimPath(items[0].path), VerbatimPath(items[1].path)});
-        const std::vector<OsCallRecord> moves = fake.CallsOf(OsFn::MoveFileW);
-        const bool stuck = std::any_of(moves.begin(), moves.end(), [](const OsCallRecord& m) { return m.injected; });
+        // A random name stays only on the file being erased once writing to it began (a write, or an open for writing
+        // under another name than the given ones), or where a rename back failed and the status says so.
+        const std::vector<OsCallRecord> log = fake.CallLog();
+        const auto lastGone = std::find_if(log.rbegin(), log.rend(), [](auto& c) { return c.fn == OsFn::DeleteFileW && c.ok; }).base();
+        const bool writing = std::any_of(lastGone, log.end(), [&](const OsCallRecord& c) {
+            return c.fn == OsFn::WriteFile || (c.fn == OsFn::CreateFileW && c.ok && (c.number & GENERIC_WRITE) &&
+                                               c.path != VerbatimPath(items[0].path) && c.path != VerbatimPath(items[1].path));
+        });
+        const bool stuck = std::any_of(log.begin(), log.end(), [](auto& c) { return c.fn == OsFn::MoveFileW && c.injected; });
         for (const std::wstring& entry : left) {
             const std::wstring name = entry.substr(entry.find_last_of(L'\\') + 1);
             const bool said = std::any_of(window.reports.begin(), window.reports.end(),
@@ -149,8 +136,11 @@ TEST(FileEraseJob, EveryFailedSeamCallEndsInOneTrueOutcomeAndReleasesEverything)
             const bool file = !(GetFileAttributesW((temp / entry).c_str()) & FILE_ATTRIBUTE_DIRECTORY);
             EXPECT_TRUE(!IsScrambledName(name) || (file && writing) || (stuck && said)) << entry;
         }
+        seen.insert(window.LastStatus(0)), seen.insert(window.LastStatus(1));
         if (!fake.InjectionFired()) break;
     }
+    // Every way an erase can end was reached by some failure, and no other.
+    EXPECT_EQ((std::set<std::wstring>{L"", L"Done", L"Verify Failed", L"Open Failed", L"Write Failed", L"Delete Failed", L"Error"}), seen);
     verifyReadBack = 0;
 }
 

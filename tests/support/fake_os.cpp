@@ -2,7 +2,6 @@
 
 #include "tests/support/temp_folder.h"
 
-#include <algorithm>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -12,7 +11,7 @@
 namespace {
 
 struct Rule {
-    OsFn fn;  // Count: the Nth call of any function but the release ones
+    OsFn fn;
     int n;
     DWORD error;
 };
@@ -20,8 +19,7 @@ struct Rule {
 // What the ledger knows of a handle or block that is not yet released.
 struct Opened {
     std::wstring path;
-    DWORD flags = 0;      // CreateFileW flags
-    bool hooked = false;  // a browser's item that a test's hook handed out: the real release must not see it
+    DWORD flags = 0;  // CreateFileW flags
 };
 
 }  // namespace
@@ -29,15 +27,13 @@ struct Opened {
 struct FakeOs::State {
     mutable std::mutex mutex;
     FakeOs* owner = nullptr;
-    int calls[static_cast<int>(OsFn::Count)] = {};
-    int anyCalls = 0;
+    int calls[static_cast<int>(OsFn::Any) + 1] = {};
     std::vector<Rule> rules;
     bool fired = false;
     std::vector<OsCallRecord> log;
     std::map<const void*, Opened> open;
     std::vector<std::string> problems;
     std::unique_ptr<TempFolder> streamFiles;  // file i holds the bytes of scripted stream i
-    std::map<int, DWORD> shortened[2];        // reads, writes: call number -> bytes
 };
 
 namespace {
@@ -56,9 +52,9 @@ std::optional<DWORD> Count(OsFn fn)
     std::lock_guard<std::mutex> lock(s->mutex);
     const int nth = ++s->calls[static_cast<int>(fn)];
     if (IsRelease(fn)) return std::nullopt;
-    const int any = ++s->anyCalls;
+    const int any = ++s->calls[static_cast<int>(OsFn::Any)];
     for (const Rule& rule : s->rules) {
-        if (rule.fn == OsFn::Count ? rule.n == any : rule.fn == fn && rule.n == nth) return s->fired = true, rule.error;
+        if (rule.n == (rule.fn == OsFn::Any ? any : rule.fn == fn ? nth : 0)) return s->fired = true, rule.error;
     }
     return std::nullopt;
 }
@@ -93,7 +89,6 @@ template <OsFn F, typename R> bool Succeeded(R result)
 {
     if constexpr (F == OsFn::BCryptGenRandom) return result >= 0;
     else if constexpr (F == OsFn::ShellExecuteW) return reinterpret_cast<INT_PTR>(result) > 32;
-    else if constexpr (std::is_void_v<R>) return true;
     else return result != Failure<F, R>();
 }
 
@@ -107,13 +102,10 @@ template <OsFn F, auto Hook, typename R, typename... A> struct Wrap<F, Hook, R (
     {
         auto args = std::tie(a...);
         using First = std::tuple_element_t<0, std::tuple<A...>>;
-        OsCallRecord record{F, L"", 0, 0, false, false};
-        Opened opened;
+        OsCallRecord record{F};
         if constexpr (std::is_same_v<First, LPCWSTR>) record.path = std::get<0>(args) ? std::get<0>(args) : L"";
         if constexpr (std::is_same_v<First, HANDLE> || IsRelease(F)) {
-            const bool nothing = std::get<0>(args) == nullptr && (F == OsFn::AlignedFree || F == OsFn::CoTaskMemFree);
-            if (!nothing) opened = Ledger(std::get<0>(args), IsRelease(F));
-            record.path = opened.path;
+            if (std::get<0>(args)) record.path = Ledger(std::get<0>(args), IsRelease(F)).path;
         }
         if constexpr (F == OsFn::ReadFile || F == OsFn::WriteFile) {
             record.number = std::get<2>(args);
@@ -124,36 +116,32 @@ template <OsFn F, auto Hook, typename R, typename... A> struct Wrap<F, Hook, R (
         const auto& hook = s->owner->hooks.*Hook;
         auto run = [&]() -> R {
             if (error) return SetLastError(*error), Failure<F, R>();
-            if (hook) return hook(a...);
-            if (opened.hooked) return R();
-            return (Real().*RealFn)(a...);
+            return hook ? hook(a...) : (Real().*RealFn)(a...);
         };
+        record.injected = error.has_value();
         if constexpr (std::is_void_v<R>) {
             run();
-            Finish<RealFn>(record, error.has_value(), true, args, hook);
+            record.ok = true;
+            Log(record, args);
         } else {
             const R result = run();
-            Finish<RealFn>(record, error.has_value(), Succeeded<F>(result), args, hook, result);
+            record.ok = Succeeded<F>(result);
+            Log(record, args, result);
             return result;
         }
     }
 
-    // Enters what the call opened in the ledger and the call in the log.
-    template <auto RealFn, typename Args, typename HookFn, typename... Result>
-    static void Finish(OsCallRecord& record, bool injected, bool ok, const Args& args, const HookFn& hook, Result... result)
+    // Enters the call in the log, and what it opened in the ledger.
+    template <typename Args, typename... Result> static void Log(OsCallRecord& record, const Args& args, Result... result)
     {
         const DWORD lastError = GetLastError();
-        record.injected = injected;
-        record.ok = ok;
-        if constexpr (F == OsFn::ReadFile || F == OsFn::WriteFile) {
-            record.done = ok && std::get<3>(args) ? *std::get<3>(args) : 0;
-        }
+        if constexpr (F == OsFn::ReadFile || F == OsFn::WriteFile) record.done = record.ok && std::get<3>(args) ? *std::get<3>(args) : 0;
         std::lock_guard<std::mutex> lock(s->mutex);
         if constexpr (F == OsFn::CreateFileW || F == OsFn::FindFirstFileW || F == OsFn::FindFirstStreamW ||
                       F == OsFn::AlignedAlloc || F == OsFn::SHBrowseForFolderW) {
             DWORD flags = 0;
             if constexpr (F == OsFn::CreateFileW) flags = std::get<5>(args);
-            if (ok) ((s->open[result] = Opened{record.path, flags, hook && F == OsFn::SHBrowseForFolderW}), ...);
+            if (record.ok) ((s->open[result] = Opened{record.path, flags}), ...);
         }
         s->log.push_back(record);
         SetLastError(lastError);
@@ -180,29 +168,15 @@ FakeOs::~FakeOs()
 }
 
 void FakeOs::FailNthCall(OsFn fn, int n, DWORD error) { std::lock_guard<std::mutex> l(state_->mutex); state_->rules.push_back({fn, n, error}); }
-void FakeOs::FailNthCallOfAny(int n, DWORD error) { FailNthCall(OsFn::Count, n, error); }
 bool FakeOs::InjectionFired() const { std::lock_guard<std::mutex> l(state_->mutex); return state_->fired; }
 int FakeOs::Calls(OsFn fn) const { std::lock_guard<std::mutex> l(state_->mutex); return state_->calls[static_cast<int>(fn)]; }
-std::vector<OsCallRecord> FakeOs::CallLog() const { std::lock_guard<std::mutex> l(state_->mutex); return state_->log; }
 
-// Returns `count`, or less when the test shortened the current call of `fn`.
-DWORD FakeOs::Shortened(OsFn fn, DWORD count) const
+std::vector<OsCallRecord> FakeOs::CallLog(OsFn only) const
 {
-    const std::map<int, DWORD>& shortened = state_->shortened[fn == OsFn::WriteFile];
-    auto it = shortened.find(Calls(fn));
-    return it == shortened.end() ? count : std::min(count, it->second);
-}
-
-void FakeOs::ShortenNthRead(int n, DWORD bytes)
-{
-    state_->shortened[0][n] = bytes;
-    hooks.ReadFile = [this](HANDLE h, LPVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) { return Real().ReadFile(h, b, Shortened(OsFn::ReadFile, n), d, o); };
-}
-
-void FakeOs::ShortenNthWrite(int n, DWORD bytes)
-{
-    state_->shortened[1][n] = bytes;
-    hooks.WriteFile = [this](HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) { return Real().WriteFile(h, b, Shortened(OsFn::WriteFile, n), d, o); };
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    std::vector<OsCallRecord> calls = state_->log;
+    std::erase_if(calls, [only](const OsCallRecord& c) { return only != OsFn::Any && c.fn != only; });
+    return calls;
 }
 
 void FakeOs::EmulateUnbufferedReads(DWORD sector)
@@ -222,31 +196,30 @@ void FakeOs::ScriptRandom(std::vector<uint8_t> bytes)
     };
 }
 
-// The listing runs on a real find handle over the side files, so that the real FindClose ends it;
+// A listing runs on a real find handle over the side files, so that the real FindClose ends it;
 // "file:name" opens the side file of that stream.
 void FakeOs::ScriptStreams(std::vector<FakeStream> streams)
 {
     state_->streamFiles = std::make_unique<TempFolder>();
     for (size_t i = 0; i < streams.size(); ++i) state_->streamFiles->File(std::to_wstring(i), streams[i].contents);
-    auto fill = [streams](size_t index, LPVOID data) {
-        if (index >= streams.size()) return SetLastError(ERROR_HANDLE_EOF), FALSE;
+    auto next = std::make_shared<size_t>(0);
+    hooks.FindNextStreamW = [streams, next](HANDLE, LPVOID data) {
+        if (*next >= streams.size()) return SetLastError(ERROR_HANDLE_EOF), FALSE;
         auto* record = static_cast<WIN32_FIND_STREAM_DATA*>(data);
-        record->StreamSize.QuadPart = static_cast<LONGLONG>(streams[index].contents.size());
-        wcsncpy_s(record->cStreamName, streams[index].record.c_str(), _TRUNCATE);
+        record->StreamSize.QuadPart = static_cast<LONGLONG>(streams[*next].contents.size());
+        wcsncpy_s(record->cStreamName, streams[(*next)++].record.c_str(), _TRUNCATE);
         return TRUE;
     };
-    auto next = std::make_shared<std::map<HANDLE, size_t>>();
-    hooks.FindFirstStreamW = [this, fill, next](LPCWSTR, STREAM_INFO_LEVELS, LPVOID data, DWORD) {
+    hooks.FindFirstStreamW = [this, next](LPCWSTR, STREAM_INFO_LEVELS, LPVOID data, DWORD) {
         WIN32_FIND_DATAW unused;
-        HANDLE listing = fill(0, data) ? Real().FindFirstFileW(state_->streamFiles->path().c_str(), &unused) : INVALID_HANDLE_VALUE;
-        return (*next)[listing] = 1, listing;
+        *next = 0;
+        return hooks.FindNextStreamW(nullptr, data) ? Real().FindFirstFileW(state_->streamFiles->path().c_str(), &unused) : INVALID_HANDLE_VALUE;
     };
-    hooks.FindNextStreamW = [fill, next](HANDLE listing, LPVOID data) { return fill((*next)[listing]++, data); };
     hooks.CreateFileW = [this, streams](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES se, DWORD d, DWORD f, HANDLE t) {
         const std::wstring path = p;
         const size_t colon = path.find(L':', path.find_last_of(L'\\') + 1);
         for (size_t i = 0; colon != std::wstring::npos && i < streams.size(); ++i) {
-            if (streams[i].record.rfind(path.substr(colon) + L":", 0) == 0) {
+            if (streams[i].record.starts_with(path.substr(colon) + L":")) {
                 return Real().CreateFileW((*state_->streamFiles / std::to_wstring(i)).c_str(), a, sh, se, d, f & ~FILE_FLAG_OPEN_REPARSE_POINT, t);
             }
         }
@@ -256,22 +229,6 @@ void FakeOs::ScriptStreams(std::vector<FakeStream> streams)
 
 std::vector<uint8_t> FakeOs::StreamContents(size_t index) const { return ReadAll(*state_->streamFiles / std::to_wstring(index)); }
 
-std::vector<OsCallRecord> FakeOs::CallsOf(OsFn fn) const
-{
-    std::vector<OsCallRecord> calls = CallLog();
-    std::erase_if(calls, [fn](const OsCallRecord& c) { return c.fn != fn; });
-    return calls;
-}
-
-std::set<std::wstring> FakeOs::WrittenPaths() const
-{
-    std::set<std::wstring> paths;
-    for (const OsCallRecord& write : CallsOf(OsFn::WriteFile)) {
-        if (write.done > 0) paths.insert(write.path);
-    }
-    return paths;
-}
-
 std::string FakeOs::LedgerProblems() const
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
@@ -279,13 +236,4 @@ std::string FakeOs::LedgerProblems() const
     for (const std::string& problem : state_->problems) text += problem + "; ";
     for (const auto& [key, opened] : state_->open) text += "still open: " + std::string(opened.path.begin(), opened.path.end()) + "; ";
     return text;
-}
-
-bool OverwritingBegan(const FakeOs& fake, const std::set<std::wstring>& given)
-{
-    const std::vector<OsCallRecord> log = fake.CallLog();
-    return std::any_of(log.begin(), log.end(), [&](const OsCallRecord& call) {
-        return call.fn == OsFn::WriteFile || (call.fn == OsFn::CreateFileW && call.ok && (call.number & GENERIC_WRITE) &&
-                                              !given.count(call.path));
-    });
 }

@@ -1,7 +1,6 @@
 // Test support around the OS seam, in the manner of SQLite's test VFS: while a
-// FakeOs lives, every entry of `os` is a counting wrapper around the real
-// function that can be told to fail or to move fewer bytes, that can list
-// scripted named streams and hand out scripted random bytes, and that keeps a
+// FakeOs lives, every entry of `os` is a counting, logging wrapper around the
+// real function (or a test's hook) that can be told to fail, and that keeps a
 // ledger of what was opened and allocated so a test can check that everything
 // was released. Install it before any worker thread starts.
 #pragma once
@@ -11,7 +10,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <set>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -27,27 +25,26 @@
     X(GetFileInformationByHandleEx)
 
 #define TARNWICK_OS_FN_ENUM(name) name,
-enum class OsFn { TARNWICK_OS_FNS(TARNWICK_OS_FN_ENUM) Count };
+enum class OsFn { TARNWICK_OS_FNS(TARNWICK_OS_FN_ENUM) Any };
 
 // One call through the seam, as the log keeps it.
 struct OsCallRecord {
-    OsFn fn;
-    std::wstring path;    // the path argument, or the path a handle was opened with
+    OsFn fn = OsFn::Any;
+    std::wstring path = {};    // the path argument, or the path a handle was opened with
     int64_t number = 0;   // CreateFileW: the access asked for; ReadFile, WriteFile: the bytes asked for
     int64_t done = 0;     // ReadFile, WriteFile: the bytes moved
     bool ok = false;      // the call reported success
     bool injected = false;
 };
 
-// A named stream that FindFirstStreamW/FindNextStreamW list while streams are
-// scripted; `record` as the system lists it, such as L":Zone.Identifier:$DATA".
+// A named stream as FindFirstStreamW lists it, such as L":Zone.Identifier:$DATA", and its bytes.
 struct FakeStream {
     std::wstring record;
     std::vector<uint8_t> contents;
 };
 
 // Replacement behaviour for one entry, called instead of the real function but
-// still counted, logged and subject to injection. Empty: the real function.
+// still counted, logged and subject to injected failures. Empty: the real function.
 template <typename FnPointer> using OsHook = std::function<std::remove_pointer_t<FnPointer>>;
 #define TARNWICK_OS_HOOK(name) OsHook<decltype(OsCalls::name)> name;
 struct OsHooks {
@@ -63,43 +60,31 @@ public:
 
     OsHooks hooks;
 
-    // Calls count from 1. A failing call does not reach the hook or the real
+    // Calls count from 1. A failing call reaches neither the hook nor the real
     // function; it returns the failure value and sets the last error. Release
     // functions (CloseHandle, FindClose, AlignedFree, CoTaskMemFree) never fail
-    // and are not counted among "any" calls.
+    // and are not counted among calls of `OsFn::Any`.
     void FailNthCall(OsFn fn, int n, DWORD error = ERROR_ACCESS_DENIED);
-    void FailNthCallOfAny(int n, DWORD error = ERROR_ACCESS_DENIED);
     bool InjectionFired() const;
     // The behaviours below are hooks of their own: a test's hook on the same entry replaces them.
-    // The Nth ReadFile/WriteFile moves at most `bytes` and reports success, as a full disk does.
-    void ShortenNthRead(int n, DWORD bytes);
-    void ShortenNthWrite(int n, DWORD bytes);
-    // Reads through an unbuffered handle fail unless the count is a whole number of
-    // sectors, as on Windows (Wine never fails them).
+    // Reads through an unbuffered handle fail unless they ask for whole sectors, as on Windows
+    // (Wine never fails them).
     void EmulateUnbufferedReads(DWORD sectorSize = 512);
     // Every file lists these streams from now on; "file:name" opens a side file holding its bytes.
     void ScriptStreams(std::vector<FakeStream> streams);
-    std::vector<uint8_t> StreamContents(size_t index) const;  // the bytes of scripted stream `index`
+    std::vector<uint8_t> StreamContents(size_t index) const;  // the bytes of scripted stream `index` now
     // BCryptGenRandom hands out these bytes first, then real ones.
     void ScriptRandom(std::vector<uint8_t> bytes);
 
     int Calls(OsFn fn) const;
-    std::vector<OsCallRecord> CallLog() const;
-    std::vector<OsCallRecord> CallsOf(OsFn fn) const;
-    std::set<std::wstring> WrittenPaths() const;  // paths that took bytes through a successful WriteFile
+    std::vector<OsCallRecord> CallLog(OsFn only = OsFn::Any) const;  // the calls of `only`, or all
     // Returns "" when everything opened or allocated through the seam was released exactly once.
     std::string LedgerProblems() const;
 
     struct State;
 
 private:
-    DWORD Shortened(OsFn fn, DWORD count) const;
     std::unique_ptr<State> state_;
 };
-
-// Returns true when the logged calls began to overwrite a file: a write was
-// attempted, or a path other than the `given` ones (a renamed file, a named
-// stream) was opened for writing.
-bool OverwritingBegan(const FakeOs& fake, const std::set<std::wstring>& given);
 
 #define EXPECT_LEDGER_BALANCED(fake) EXPECT_EQ("", (fake).LedgerProblems())

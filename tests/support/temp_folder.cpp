@@ -51,15 +51,14 @@ std::wstring TempFolder::File(const std::wstring& relative, const std::vector<ui
     return *this / relative;
 }
 
-std::vector<std::wstring> TempFolder::Names(const std::wstring& relative) const { return NamesIn(relative.empty() ? path_ : *this / relative); }
-
-std::vector<std::wstring> NamesIn(const std::wstring& path)
+std::vector<std::wstring> TempFolder::Tree() const
 {
-    std::vector<std::wstring> names;
+    std::vector<std::wstring> entries;
     std::error_code none;
-    for (const auto& entry : fs::directory_iterator(VerbatimPath(path), none)) names.push_back(entry.path().filename().wstring());
-    std::sort(names.begin(), names.end());
-    return names;
+    const std::wstring root = VerbatimPath(path_);
+    for (const auto& entry : fs::recursive_directory_iterator(root, none)) entries.push_back(entry.path().wstring().substr(root.size() + 1));
+    std::sort(entries.begin(), entries.end());
+    return entries;
 }
 
 std::vector<uint8_t> ReadAll(const std::wstring& path)

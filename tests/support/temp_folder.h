@@ -27,15 +27,13 @@ public:
     std::wstring Folder(const std::wstring& relative) const;
     // Creates (or replaces) the file `relative`, and its folders, holding `bytes`; returns its full path.
     std::wstring File(const std::wstring& relative, const std::vector<uint8_t>& bytes = Ramp(1000)) const;
-    // Returns the names in the folder `relative` inside this one (no "." or ".."), sorted.
-    std::vector<std::wstring> Names(const std::wstring& relative = L"") const;
+    // Returns every file and folder inside, as paths relative to it, sorted (so parents come before their contents).
+    std::vector<std::wstring> Tree() const;
 
 private:
     std::wstring path_;
 };
 
-// Returns the names in the folder at `path` (no "." or ".."), sorted.
-std::vector<std::wstring> NamesIn(const std::wstring& path);
 // Returns the bytes of the file at `path` (empty when it cannot be read).
 std::vector<uint8_t> ReadAll(const std::wstring& path);
 // Returns true when `path` names an existing file or folder.

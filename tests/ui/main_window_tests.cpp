@@ -27,6 +27,7 @@ protected:
     {
         EXPECT_TRUE(WaitForJobEnd()) << "timed out waiting for a job that a failed test left running";
         DestroyWindow(window);
+        EXPECT_LEDGER_BALANCED(fake);
     }
 
     // Drops `paths` as the shell does: a header, then the paths, each ending in a NUL, and one NUL more.
@@ -109,7 +110,6 @@ TEST_F(MainWindowTest, ARealEraseDestroysEachListedFileOnceAndReadsBackOnlyWhenT
     }
     EXPECT_EQ(Texts(2, L"Confirmation: Overwrite and delete the selected files?"), boxes);
     EXPECT_EQ(Ramp(5000), ReadAll(temp / L"dir\\sub\\keep.bin"));
-    EXPECT_LEDGER_BALANCED(fake);
 }
 
 // The job waits at its first report until this thread takes messages again:

@@ -3,7 +3,6 @@
 #include "tests/support/fake_os.h"
 #include "tests/support/temp_folder.h"
 
-#include <winioctl.h>
 #include <algorithm>
 #include <tuple>
 
@@ -11,24 +10,7 @@ namespace {
 
 using Texts = std::vector<std::wstring>;
 
-// Whatever the volume's device answers, its handle is closed right after the request.
-TEST(HasNoSeekPenalty, AsksTheVolumesDeviceAndAlwaysClosesIt)
-{
-    for (const int answer : {0, 1, 2, 3}) {
-        const BOOL answered = answer & 1, penalty = answer >> 1;
-        FakeOs fake;
-        // A real handle, so that the real CloseHandle and the ledger see it.
-        fake.hooks.CreateFileW = [](auto...) { return RealOsCalls().CreateFileW(L"NUL", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr); };
-        fake.hooks.DeviceIoControl = [=](HANDLE, DWORD, LPVOID, DWORD, LPVOID out, auto...) {
-            return static_cast<DEVICE_SEEK_PENALTY_DESCRIPTOR*>(out)->IncursSeekPenalty = penalty, answered;
-        };
-        EXPECT_EQ(answered && !penalty, HasNoSeekPenalty(L"C:\\")) << answer;
-        EXPECT_EQ(1, fake.Calls(OsFn::CloseHandle)) << answer;
-        EXPECT_LEDGER_BALANCED(fake);
-    }
-}
-
-// In the manner of the engine's sweep: whole wipes (Random, verified) with the
+// In the manner of SQLite's I/O-error tests: whole wipes (Random, verified) with the
 // Nth call through the seam failing, for N = 1, 2, ... until a run meets no
 // failure, which must then have tried exactly the lengths of the row: the
 // available space less 64 MiB, nine tenths of that down to 64 MiB, and further
@@ -66,7 +48,7 @@ TEST(FreeSpaceWipeSweep, EveryFailedCallEndsInOneOutcomeLeavingNoFileAndAFailedO
             fake.hooks.SetEndOfFile = [&](HANDLE file) {
                 return tried.empty() || tried.back() <= c.largest ? RealOsCalls().SetEndOfFile(file) : (SetLastError(ERROR_DISK_FULL), FALSE);
             };
-            fake.FailNthCallOfAny(n);
+            fake.FailNthCall(OsFn::Any, n);
             JobWindow window;
             const int32_t outcome = window.Run([&temp] { FreeSpaceWipeJob(temp.path(), EraseRandom); });
             const std::vector<OsCallRecord> log = fake.CallLog();
@@ -74,7 +56,7 @@ TEST(FreeSpaceWipeSweep, EveryFailedCallEndsInOneOutcomeLeavingNoFileAndAFailedO
             EXPECT_FALSE(outcome == 0 && std::any_of(log.begin(), log.end(), [](const OsCallRecord& call) {
                 return call.injected && call.fn == OsFn::WriteFile && call.number != 600;
             }));
-            EXPECT_EQ(Texts{}, temp.Names());
+            EXPECT_EQ(Texts{}, temp.Tree());
             EXPECT_LEDGER_BALANCED(fake);
             if (fake.InjectionFired()) continue;
             EXPECT_EQ(std::make_tuple(c.outcome, c.tried, std::wstring(c.last)), std::make_tuple(outcome, tried, window.LastStatus(-1)));
