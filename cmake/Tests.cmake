@@ -61,7 +61,7 @@ endforeach()
 # Small Windows programs used around the tests: one keeps Wine warm during a
 # run, one inspects and closes the real program's window, one holds a file
 # open from another process.
-add_executable(wine_keepalive WIN32 tests/tools/wine_keepalive.cpp)
+add_executable(wine_keepalive WIN32 scripts/tools/wine_keepalive.cpp)
 target_link_libraries(wine_keepalive PRIVATE tarnwick_options shell32)
 foreach(tool window_probe hold_file)
     add_executable(${tool} tests/tools/${tool}.cpp)

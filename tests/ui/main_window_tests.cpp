@@ -43,8 +43,8 @@ protected:
     int Answer(const std::wstring& caption, const wchar_t* text) { return boxes.push_back(caption + L": " + text), boxAnswer; }
     void Start(int answer = IDOK) { boxAnswer = answer, SendMessageW(ui.startButton, BM_CLICK, 0, 0); }
     bool WaitForJobEnd() { return PumpUntil([] { return !workerThread.joinable(); }, nullptr, 120000); }
-    // Returns each row as "name|status", then the status line, whether the window is idle (no job,
-    // Start enabled, Cancel not) and whether the list is left unable to redraw itself.
+    // Returns each row as "name|status", then the status line and whether the window is idle (no job,
+    // Start enabled, Cancel not); a list left unable to redraw itself says so.
     Texts Shown() const
     {
         Texts shown;
@@ -56,12 +56,11 @@ protected:
         }
         wchar_t line[1024] = {};
         GetWindowTextW(ui.statusLine, line, 1024);
-        bool idle = !workerThread.joinable() && IsWindowEnabled(ui.startButton) && !IsWindowEnabled(ui.cancelButton);
+        const bool idle = !workerThread.joinable() && IsWindowEnabled(ui.startButton) && !IsWindowEnabled(ui.cancelButton);
         // Giving the list its row style again makes it repaint, which it does only while its redrawing is on.
         ValidateRect(ui.fileList, nullptr);
         ListView_SetExtendedListViewStyle(ui.fileList, ListView_GetExtendedListViewStyle(ui.fileList));
-        shown.push_back(line + std::wstring(idle ? L" (idle)" : L" (running)") +
-                        (GetUpdateRect(ui.fileList, nullptr, FALSE) ? L"" : L" (list frozen)"));
+        shown.push_back(line + std::wstring(idle ? L" (idle)" : L" (running)") + (GetUpdateRect(ui.fileList, nullptr, FALSE) ? L"" : L" (list frozen)"));
         return shown;
     }
 
@@ -130,38 +129,30 @@ TEST_F(MainWindowTest, ARunningJobIgnoresSecondStartsKeepsItsReportsOffNewRowsAn
     EXPECT_EQ(std::pair(1, 0), std::pair(fake.Calls(OsFn::StartThread), fake.Calls(OsFn::SHBrowseForFolderW)));
 }
 
-// The files of one folder are asked for their volume once, and those of
-// another folder on their own: an SSD there is seen after many files elsewhere.
-TEST_F(MainWindowTest, EachFolderIsAskedForItsVolumeOnceAndAnSsdInAnotherIsSeen)
+// Start with nothing listed says so; the files of one folder are asked for their volume once and those of another
+// on their own, so an SSD there is seen; its warning replaces the confirmation and declining it changes nothing;
+// a worker thread that cannot start leaves the window idle and says so; the wipe question gives the free space in GB.
+TEST_F(MainWindowTest, TheQuestionsBeforeAJobAndAWorkerThatCannotStart)
 {
     auto ssd = std::make_shared<bool>();  // the volume asked for last is the SSD, named as the other in lower case
     fake.hooks.GetVolumePathNameW = [ssd](LPCWSTR path, LPWSTR volume, DWORD n) {
         return RealOsCalls().GetVolumePathNameW(path, volume, n) && (!(*ssd = wcsstr(path, L"\\ssd\\")) || (volume[0] |= 0x20));
     };
-    fake.hooks.DeviceIoControl = [ssd](auto, auto, auto, auto, LPVOID out, auto, auto, auto) { return static_cast<DEVICE_SEEK_PENALTY_DESCRIPTOR*>(out)->IncursSeekPenalty = !*ssd, TRUE; };
-    Drop({temp.File(L"hdd\\1"), temp.File(L"hdd\\2"), temp.File(L"hdd\\3"), temp.File(L"ssd\\4")}), Start(IDCANCEL);
-    EXPECT_EQ(std::pair(4, true), std::pair(fake.Calls(OsFn::GetVolumePathNameW), boxes.at(0).starts_with(L"SSD Warning: ")));  // per folder, and per volume by its probe
-}
-
-// Start with nothing listed says so; the SSD warning replaces the confirmation and declining it changes nothing;
-// a worker thread that cannot start leaves the window idle and says so; the
-// wipe question gives the free space in GB.
-TEST_F(MainWindowTest, TheQuestionsBeforeAJobAndAWorkerThatCannotStart)
-{
-    fake.hooks.DeviceIoControl = [](auto, auto, auto, auto, LPVOID out, auto, auto, auto) {
-        return static_cast<DEVICE_SEEK_PENALTY_DESCRIPTOR*>(out)->IncursSeekPenalty = FALSE, TRUE;
+    fake.hooks.DeviceIoControl = [ssd](auto, auto, auto, auto, LPVOID out, auto, auto, auto) {
+        return static_cast<DEVICE_SEEK_PENALTY_DESCRIPTOR*>(out)->IncursSeekPenalty = !*ssd, TRUE;
     };
     fake.hooks.StartThread = [](auto, auto) { return false; };
     fake.hooks.GetDiskFreeSpaceExW = [](auto, PULARGE_INTEGER free, auto, auto) { return free->QuadPart = 10ull << 30, TRUE; };
     fake.hooks.SHBrowseForFolderW = [](auto) { return static_cast<PIDLIST_ABSOLUTE>(CoTaskMemAlloc(2)); };
     fake.hooks.SHGetPathFromIDListW = [](auto, LPWSTR path) { return BOOL(!wcscpy_s(path, MAX_PATH, L"C:\\")); };
     Start();  // nothing listed yet
-    Drop({temp.File(L"s.txt")});
+    Drop({temp.File(L"hdd\\1"), temp.File(L"hdd\\2"), temp.File(L"hdd\\3"), temp.File(L"ssd\\4")});
     Start(IDCANCEL);
-    EXPECT_EQ((Texts{L"s.txt|Ready", L" (idle)"}), Shown());
+    EXPECT_EQ(4, fake.Calls(OsFn::GetVolumePathNameW));  // per folder, and per volume by its probe
+    EXPECT_EQ(L"4|Ready", Shown().at(3));
     Start(IDOK);
-    EXPECT_EQ((Texts{L"s.txt|Ready", L"Could not start the operation: Windows refused to create a worker thread. "
-                                        L"Nothing was changed. (idle)"}), Shown());
+    EXPECT_EQ((Texts{L"1|Ready", L"2|Ready", L"3|Ready", L"4|Ready", L"Could not start the operation: Windows refused to create a worker thread. "
+                                                                      L"Nothing was changed. (idle)"}), Shown());
     SendMessageW(window, WM_COMMAND, IDM_WIPE_FREE_SPACE, 0);
     EXPECT_EQ(L"No Items: Drag and drop the files you want to delete.", boxes.at(0));
     EXPECT_TRUE(boxes.at(1).starts_with(L"SSD Warning: ") && boxes.at(2) == boxes[1]) << boxes[1];
