@@ -20,12 +20,6 @@ protected:
 // half and the 312-word generation; over three million outputs compared.
 TEST_P(FastMt64OnPath, MatchesTheStandardEngineInDrawsFillsSkipsAndCopies)
 {
-    FastMt64 published;  // the standard engine's default seed, 5489
-    std::vector<uint8_t> first(8);
-    published.FillTopBytes(first.data(), first.size());
-    EXPECT_EQ((std::vector<uint8_t>{0xC9, 0x40, 0xB5, 0xF2, 0x04, 0x67, 0x40, 0x05}), first);
-    published.discard(9991);
-    EXPECT_EQ(9981545732273789042ULL, published());
     std::mt19937_64 seeds(20240611);
     for (int s = 0; s < 24; ++s) {
         const uint64_t seed = s == 0 ? 0 : s == 1 ? ~0ULL : seeds();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 
 static const wchar_t kDone[] = L"File successfully overwritten (DoD 5220.22-M, 3-pass) and deleted.";
 static StopFlag stop{0};
@@ -15,14 +16,13 @@ static EraseResult Erase(const std::wstring& path, PassList passes, SinkRecord& 
     return SecureEraseFile(path.c_str(), std::move(passes), kDone, RecordProgress, RecordLog, &sink, &stop, false);
 }
 
-// Returns, for the calls on `path`, W for each write, F for each flush and R for each read, runs folded.
-static std::wstring WritesFlushesReads(const FakeOs& fake, const std::wstring& path)
+// Returns a letter for each successful call of a function in `letters`, on `path` unless it is empty; runs folded.
+static std::wstring Order(const FakeOs& fake, const std::map<OsFn, wchar_t>& letters, const std::wstring& path = L"")
 {
     std::wstring order;
     for (const OsCallRecord& call : fake.CallLog()) {
-        const wchar_t kind = call.fn == OsFn::WriteFile ? L'W' : call.fn == OsFn::FlushFileBuffers ? L'F' : L'R';
-        const bool counted = call.fn == OsFn::WriteFile || call.fn == OsFn::FlushFileBuffers || call.fn == OsFn::ReadFile;
-        if (counted && call.path == path && call.ok && (order.empty() || order.back() != kind)) order += kind;
+        const auto letter = letters.find(call.fn);
+        if (letter != letters.end() && call.ok && (path.empty() || call.path == path) && !order.ends_with(letter->second)) order += letter->second;
     }
     return order;
 }
@@ -53,7 +53,7 @@ TEST(SecureEraseFile, TheDodExampleInOrderEachPassFlushedAndReadBackUnderAFullAl
               sink.events);
     EXPECT_EQ(VerbatimPath(folder / L"azAZ09a9a9a9ahj8"), deleted);
     // A pass that stays in the cache is overwritten there by the next: each is flushed, then read back.
-    EXPECT_EQ(L"WFRWFRWFR", WritesFlushesReads(fake, deleted));
+    EXPECT_EQ(L"WFRWFRWFR", Order(fake, {{OsFn::WriteFile, L'W'}, {OsFn::FlushFileBuffers, L'F'}, {OsFn::ReadFile, L'R'}}, deleted));
     EraseRng rng(5489);
     EXPECT_EQ(ExpectedBytes({RandomPass()}, 26, rng), fake.StreamContents(1));
     rng.discard(26);  // the stream's random pass draws before the file's
@@ -77,10 +77,7 @@ TEST(SecureEraseFile, ErasesAReadOnlyHardLinkedSmallFileInOrder)
     ASSERT_EQ(EraseResult::Success, Erase(path, {Fixed(0x11)}, sink));
     EXPECT_EQ(L"Warning: file has 2 hard links. Overwrite affects all links; only this link name will be removed.",
               sink.events.at(0));
-    std::vector<OsFn> order;
-    for (const OsCallRecord& call : fake.CallLog())
-        if (call.fn == OsFn::SetFileAttributesW || call.fn == OsFn::WriteFile || call.fn == OsFn::MoveFileW) order.push_back(call.fn);
-    EXPECT_EQ((std::vector<OsFn>{OsFn::SetFileAttributesW, OsFn::WriteFile, OsFn::MoveFileW, OsFn::MoveFileW, OsFn::WriteFile}), order);
+    EXPECT_EQ(L"AWMW", Order(fake, {{OsFn::SetFileAttributesW, L'A'}, {OsFn::WriteFile, L'W'}, {OsFn::MoveFileW, L'M'}}));
     EXPECT_EQ(std::vector<uint8_t>(300, 0), std::vector<uint8_t>(written.begin(), written.begin() + 300));
     EXPECT_EQ(std::vector<std::wstring>{L"other"}, folder.Tree());
     EXPECT_EQ(std::vector<uint8_t>(4096, 0x11), ReadAll(folder / L"other"));
@@ -95,7 +92,7 @@ TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
         std::function<void(FakeOs&)> arrange;
         EraseResult result;
         std::wstring message;
-        const wchar_t* left;  // the file's name afterwards: its own, "?" for a scrambled one, or none
+        std::vector<std::wstring> left;  // the file's name afterwards: its own or "?" for a scrambled one
     } cases[] = {
         {"link swapped in after the path check", true, [](FakeOs& f) {
              f.hooks.GetFileInformationByHandleEx = [asked = 0](HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID info, DWORD n) mutable {
@@ -103,31 +100,31 @@ TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
                  if (c == FileAttributeTagInfo && ++asked == 2) static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
                  return ok;
              };
-         }, EraseResult::Refused, L"Original file name restored.", L"f.bin"},
+         }, EraseResult::Refused, L"Original file name restored.", {L"f.bin"}},
         {"read-back differs", true, [](FakeOs& f) {
              f.hooks.ReadFile = [](HANDLE h, LPVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
                  BOOL ok = RealOsCalls().ReadFile(h, b, n, d, o);
                  static_cast<uint8_t*>(b)[n - 1] ^= 0x80;
                  return ok;
              };
-         }, EraseResult::VerifyFailed, L"VERIFICATION FAILED: disk content does not match expected overwrite pattern.", L"?"},
+         }, EraseResult::VerifyFailed, L"VERIFICATION FAILED: disk content does not match expected overwrite pattern.", {L"?"}},
         {"partial sector left unlengthened", true, [](FakeOs& f) {
              f.FailNthCall(OsFn::GetDiskFreeSpaceW, 1);
              f.EmulateUnbufferedReads(512);
-         }, EraseResult::Success, kDone, nullptr},
+         }, EraseResult::Success, kDone, {}},
         {"flush of pass 1 fails", false, [](FakeOs& f) { f.FailNthCall(OsFn::FlushFileBuffers, 1); },
-         EraseResult::WriteFailed, L"Failed during overwrite pass.", L"?"},
+         EraseResult::WriteFailed, L"Failed during overwrite pass.", {L"?"}},
         {"flush of the last pass fails, verified", true, [](FakeOs& f) { f.FailNthCall(OsFn::FlushFileBuffers, 3); },
-         EraseResult::WriteFailed, L"Failed during overwrite pass.", L"?"},
+         EraseResult::WriteFailed, L"Failed during overwrite pass.", {L"?"}},
         // Success with fewer bytes moved, as from a full disk or a dropped share.
         {"the second write moves fewer bytes", false, [](FakeOs& f) {
              f.hooks.WriteFile = [n = 0](auto h, auto b, DWORD c, auto d, auto o) mutable { return RealOsCalls().WriteFile(h, b, ++n == 2 ? 4096 : c, d, o); };
-         }, EraseResult::WriteFailed, L"Failed during overwrite pass.", L"?"},
+         }, EraseResult::WriteFailed, L"Failed during overwrite pass.", {L"?"}},
         {"reads move fewer bytes, buffered too", true, [](FakeOs& f) {
              f.hooks.ReadFile = [](auto h, auto b, DWORD c, auto d, auto o) { return RealOsCalls().ReadFile(h, b, std::min<DWORD>(c, 512), d, o); };
-         }, EraseResult::VerifyFailed, L"Verification: read error during read-back.", L"?"},
+         }, EraseResult::VerifyFailed, L"Verification: read error during read-back.", {L"?"}},
         {"stop after pass 1", false, [](FakeOs& f) { f.hooks.FlushFileBuffers = [](HANDLE) { return stop.store(1), TRUE; }; },
-         EraseResult::Canceled, L"Operation canceled by user.", L"?"},
+         EraseResult::Canceled, L"Operation canceled by user.", {L"?"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -138,14 +135,9 @@ TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
         SinkRecord sink;
         EXPECT_EQ(c.result, Erase(folder.File(L"f.bin", Ramp(5000)), {Fixed(0x11), Fixed(0x77), Fixed(0x22)}, sink));
         EXPECT_EQ(c.message, sink.events.back());
-        const std::vector<std::wstring> names = folder.Tree();
-        if (!c.left) {
-            EXPECT_TRUE(names.empty());
-        } else if (*c.left == L'?') {
-            EXPECT_TRUE(names.size() == 1 && IsScrambledName(names[0]));
-        } else {
-            EXPECT_EQ(std::vector<std::wstring>{c.left}, names);
-        }
+        std::vector<std::wstring> left = folder.Tree();
+        for (std::wstring& name : left) name = IsScrambledName(name) ? L"?" : name;
+        EXPECT_EQ(c.left, left);
         EXPECT_LEDGER_BALANCED(fake);
         const std::vector<OsCallRecord> reads = fake.CallLog(OsFn::ReadFile);
         EXPECT_EQ(c.result == EraseResult::Success ? 3 : 0,  // one unbuffered try per verified pass

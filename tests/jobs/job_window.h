@@ -36,7 +36,7 @@ struct JobWindow {
         std::thread worker(std::move(job));
         const auto finished = [this] { return finished_; };
         // A job that hangs is stopped, so that the test fails instead of hanging too.
-        EXPECT_TRUE(PumpUntil(finished, nullptr, 300000) || (stopRequested.store(1), !PumpUntil(finished, nullptr, INFINITE)))
+        EXPECT_TRUE(PumpUntil(finished, 300000) || (stopRequested.store(1), !PumpUntil(finished, INFINITE)))
             << "the job posted no WM_APP_FINISHED in time";
         worker.join();
         PumpUntil([] { return true; });  // anything that came after the end

@@ -1,25 +1,15 @@
 #include "tests/support/message_pump.h"
 
-bool PumpUntil(const std::function<bool()>& done, HANDLE wake, DWORD timeoutMs, bool* quitSeen)
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
 {
-    ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        MSG message;
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (MSG message;;) {
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                if (quitSeen)
-                    *quitSeen = true;
-                continue;
-            }
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
-        if (done())
-            return true;
-        ULONGLONG now = GetTickCount64();
-        if (now >= deadline)
-            return false;
-        MsgWaitForMultipleObjectsEx(wake ? 1 : 0, wake ? &wake : nullptr, static_cast<DWORD>(deadline - now),
-                                    QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        const ULONGLONG now = GetTickCount64();
+        if (done() || now >= deadline) return done();
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
 }

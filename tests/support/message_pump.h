@@ -6,8 +6,6 @@
 
 #include <functional>
 
-// Dispatches this thread's messages until `done` returns true, waking also
-// when `wake` (if any) is signaled; never sleeps blindly. Returns false if that
-// takes longer than `timeoutMs`. Sets `quitSeen` when it removed a WM_QUIT.
-bool PumpUntil(const std::function<bool()>& done, HANDLE wake = nullptr, DWORD timeoutMs = 60000,
-               bool* quitSeen = nullptr);
+// Dispatches this thread's messages until `done` returns true, sleeping only
+// until the next message. Returns false if that takes longer than `timeoutMs`.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 60000);

@@ -42,7 +42,7 @@ protected:
     }
     int Answer(const std::wstring& caption, const wchar_t* text) { return boxes.push_back(caption + L": " + text), boxAnswer; }
     void Start(int answer = IDOK) { boxAnswer = answer, SendMessageW(ui.startButton, BM_CLICK, 0, 0); }
-    bool WaitForJobEnd() { return PumpUntil([] { return !workerThread.joinable(); }, nullptr, 120000); }
+    bool WaitForJobEnd() { return PumpUntil([] { return !workerThread.joinable(); }, 120000); }
     // Returns each row as "name|status", then the status line and whether the window is idle (no job,
     // Start enabled, Cancel not); a list left unable to redraw itself says so.
     Texts Shown() const
