@@ -40,7 +40,7 @@ function(tarnwick_test_executable name)
         ENVIRONMENT "TARNWICK_SOURCE_DIR=${CMAKE_SOURCE_DIR};TARNWICK_BINARY_DIR=${CMAKE_BINARY_DIR}")
 endfunction()
 
-tarnwick_test_executable(engine_tests tests/engine/*.cpp tests/methods/*.cpp)
+tarnwick_test_executable(engine_tests tests/engine/*.cpp)
 tarnwick_test_executable(jobs_tests tests/jobs/*.cpp)
 tarnwick_test_executable(ui_tests tests/ui/*.cpp)
 

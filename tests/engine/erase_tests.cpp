@@ -1,23 +1,60 @@
+// What the engine writes, in what order, and what it reports, over real files with the OS seam
+// observed and faulted; and what each erase method writes through it.
+#include "engine/pass.h"
 #include "engine/secure_erase.h"
+#include "methods/erase_methods.h"
 #include "os/verbatim_path.h"
-#include "tests/engine/engine_test_support.h"
+#include "tests/support/fake_os.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
 
-static const wchar_t kDone[] = L"File successfully overwritten (DoD 5220.22-M, 3-pass) and deleted.";
-static StopFlag stop{0};
+namespace {
 
-static EraseResult Erase(const std::wstring& path, PassList passes, SinkRecord& sink)
+using Texts = std::vector<std::wstring>;
+const wchar_t kDone[] = L"File successfully overwritten (DoD 5220.22-M, 3-pass) and deleted.";
+StopFlag stop{0};
+
+PassSpec Fixed(uint8_t value) { return PassSpec{PassKind::FixedByte, value, {}}; }
+PassSpec Pattern(std::vector<uint8_t> bytes) { return PassSpec{PassKind::Pattern, 0, std::move(bytes)}; }
+const PassSpec R = PassSpec{PassKind::Random, 0, {}};
+
+// Records each text the engine reports, and each percent as "%NN".
+intptr_t RecordProgress(int32_t percent, void* events) { return static_cast<Texts*>(events)->push_back(L"%" + std::to_wstring(percent)), 0; }
+intptr_t RecordLog(const wchar_t* text, void* events) { return static_cast<Texts*>(events)->push_back(text), 0; }
+
+// Erases `path` with `passes`; returns the result and appends what was reported to `events`.
+EraseResult Erase(const std::wstring& path, PassList passes, Texts& events)
 {
     stop = 0;
-    return SecureEraseFile(path.c_str(), std::move(passes), kDone, RecordProgress, RecordLog, &sink, &stop, false);
+    return SecureEraseFile(path.c_str(), std::move(passes), kDone, RecordProgress, RecordLog, &events, &stop, false);
+}
+
+// Returns the bytes `passes` write over `size` bytes, pass after pass, when the file's stream is `rng`.
+std::vector<uint8_t> ExpectedBytes(const PassList& passes, size_t size, EraseRng rng)
+{
+    std::vector<uint8_t> bytes(passes.size() * size);
+    for (size_t at = 0; at < bytes.size(); at += size) {
+        uint64_t cursor = 0;
+        FillPassBuffer(bytes.data() + at, size, passes[at / size], cursor, rng, ByteDistribution());
+    }
+    return bytes;
+}
+
+// Makes `fake` append every byte written to `written`, in order, while the writes still reach the file.
+void CaptureWrites(FakeOs& fake, std::vector<uint8_t>& written)
+{
+    fake.hooks.WriteFile = [&written](HANDLE h, LPCVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
+        written.insert(written.end(), static_cast<const uint8_t*>(b), static_cast<const uint8_t*>(b) + n);
+        return RealOsCalls().WriteFile(h, b, n, d, o);
+    };
 }
 
 // Returns a letter for each successful call of a function in `letters`, on `path` unless it is empty; runs folded.
-static std::wstring Order(const FakeOs& fake, const std::map<OsFn, wchar_t>& letters, const std::wstring& path = L"")
+std::wstring Order(const FakeOs& fake, const std::map<OsFn, wchar_t>& letters, const std::wstring& path = L"")
 {
     std::wstring order;
     for (const OsCallRecord& call : fake.CallLog()) {
@@ -26,6 +63,8 @@ static std::wstring Order(const FakeOs& fake, const std::map<OsFn, wchar_t>& let
     }
     return order;
 }
+
+}  // namespace
 
 TEST(SecureEraseFile, TheDodExampleInOrderEachPassFlushedAndReadBackUnderAFullAlphabetName)
 {
@@ -42,22 +81,22 @@ TEST(SecureEraseFile, TheDodExampleInOrderEachPassFlushedAndReadBackUnderAFullAl
         lastContents = ReadAll(name);
         return RealOsCalls().DeleteFileW(name);
     };
-    SinkRecord sink;
-    EXPECT_EQ(EraseResult::Success, Erase(folder.File(L"report.docx", Ramp(5000)), {Fixed(0x5A), Fixed(0xA5), RandomPass()}, sink));
-    EXPECT_EQ((std::vector<std::wstring>{
+    Texts events;
+    EXPECT_EQ(EraseResult::Success, Erase(folder.File(L"report.docx", Ramp(5000)), {Fixed(0x5A), Fixed(0xA5), R}, events));
+    EXPECT_EQ((Texts{
                   L"File name scrambled.", L"Overwriting ADS :Zone.Identifier (26 bytes)...",
                   L"Extended +3192 bytes for slack space coverage.", L"Pass 1/3: Overwrite with 0x5A...", L"%33",
                   L"Verifying pass 1/3 (disk read-back)...", L"Pass 2/3: Overwrite with 0xA5...", L"%66",
                   L"Verifying pass 2/3 (disk read-back)...", L"Pass 3/3: Random overwrite...", L"%100",
                   L"Verifying pass 3/3 (disk read-back)...", kDone}),
-              sink.events);
+              events);
     EXPECT_EQ(VerbatimPath(folder / L"azAZ09a9a9a9ahj8"), deleted);
     // A pass that stays in the cache is overwritten there by the next: each is flushed, then read back.
     EXPECT_EQ(L"WFRWFRWFR", Order(fake, {{OsFn::WriteFile, L'W'}, {OsFn::FlushFileBuffers, L'F'}, {OsFn::ReadFile, L'R'}}, deleted));
     EraseRng rng(5489);
-    EXPECT_EQ(ExpectedBytes({RandomPass()}, 26, rng), fake.StreamContents(1));
+    EXPECT_EQ(ExpectedBytes({R}, 26, rng), fake.StreamContents(1));
     rng.discard(26);  // the stream's random pass draws before the file's
-    EXPECT_EQ(ExpectedBytes({RandomPass()}, 8192, rng), lastContents);
+    EXPECT_EQ(ExpectedBytes({R}, 8192, rng), lastContents);
     EXPECT_TRUE(folder.Tree().empty());
 }
 
@@ -73,13 +112,13 @@ TEST(SecureEraseFile, ErasesAReadOnlyHardLinkedSmallFileInOrder)
     FakeOs fake;
     std::vector<uint8_t> written;
     CaptureWrites(fake, written);
-    SinkRecord sink;
-    ASSERT_EQ(EraseResult::Success, Erase(path, {Fixed(0x11)}, sink));
+    Texts events;
+    ASSERT_EQ(EraseResult::Success, Erase(path, {Fixed(0x11)}, events));
     EXPECT_EQ(L"Warning: file has 2 hard links. Overwrite affects all links; only this link name will be removed.",
-              sink.events.at(0));
+              events.at(0));
     EXPECT_EQ(L"AWMW", Order(fake, {{OsFn::SetFileAttributesW, L'A'}, {OsFn::WriteFile, L'W'}, {OsFn::MoveFileW, L'M'}}));
     EXPECT_EQ(std::vector<uint8_t>(300, 0), std::vector<uint8_t>(written.begin(), written.begin() + 300));
-    EXPECT_EQ(std::vector<std::wstring>{L"other"}, folder.Tree());
+    EXPECT_EQ(Texts{L"other"}, folder.Tree());
     EXPECT_EQ(std::vector<uint8_t>(4096, 0x11), ReadAll(folder / L"other"));
 }
 
@@ -92,7 +131,7 @@ TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
         std::function<void(FakeOs&)> arrange;
         EraseResult result;
         std::wstring message;
-        std::vector<std::wstring> left;  // the file's name afterwards: its own or "?" for a scrambled one
+        Texts left;  // the file's name afterwards: its own or "?" for a scrambled one
     } cases[] = {
         {"link swapped in after the path check", true, [](FakeOs& f) {
              f.hooks.GetFileInformationByHandleEx = [asked = 0](HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID info, DWORD n) mutable {
@@ -132,10 +171,10 @@ TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
         TempFolder folder;
         FakeOs fake;
         c.arrange(fake);
-        SinkRecord sink;
-        EXPECT_EQ(c.result, Erase(folder.File(L"f.bin", Ramp(5000)), {Fixed(0x11), Fixed(0x77), Fixed(0x22)}, sink));
-        EXPECT_EQ(c.message, sink.events.back());
-        std::vector<std::wstring> left = folder.Tree();
+        Texts events;
+        EXPECT_EQ(c.result, Erase(folder.File(L"f.bin", Ramp(5000)), {Fixed(0x11), Fixed(0x77), Fixed(0x22)}, events));
+        EXPECT_EQ(c.message, events.back());
+        Texts left = folder.Tree();
         for (std::wstring& name : left) name = IsScrambledName(name) ? L"?" : name;
         EXPECT_EQ(c.left, left);
         EXPECT_LEDGER_BALANCED(fake);
@@ -164,8 +203,75 @@ TEST(SecureEraseFile, ALongPassWritesTheSameBytesWithItsHelperThreadsOrWithout)
         std::vector<uint8_t> written;
         CaptureWrites(fake, written);
         const StopFlag never{0};
-        EXPECT_EQ(result, SecureEraseFile(folder.File(L"big", Ramp(size)).c_str(), {RandomPass(), RandomPass()}, nullptr, nullptr, nullptr, nullptr, &never, false));
+        EXPECT_EQ(result, SecureEraseFile(folder.File(L"big", Ramp(size)).c_str(), {R, R}, nullptr, nullptr, nullptr, nullptr, &never, false));
         EXPECT_EQ(result == EraseResult::Success ? 4 : 1 + (size == 32 << 20), fake.Calls(OsFn::StartThread)) << size;  // writes and read-backs
-        EXPECT_TRUE(written.size() >= (result == EraseResult::Success ? 2 * size : 4 * 65536) && std::equal(written.begin(), written.begin() + std::min(written.size(), 2 * size), ExpectedBytes({RandomPass(), RandomPass()}, size, EraseRng(5489)).begin()));
+        EXPECT_TRUE(written.size() >= (result == EraseResult::Success ? 2 * size : 4 * 65536) && std::equal(written.begin(), written.begin() + std::min(written.size(), 2 * size), ExpectedBytes({R, R}, size, EraseRng(5489)).begin()));
+    }
+}
+
+namespace {
+
+using Sequence = std::vector<uint8_t>;
+constexpr size_t kSize = 3 * 65536;
+const uint64_t kSeed = 0x6363636363636363ULL;  // what eight 0x63 bytes seed
+const std::vector<Sequence> kPublished = {
+    {0x55}, {0xAA}, {0x92, 0x49, 0x24}, {0x49, 0x24, 0x92}, {0x24, 0x92, 0x49}, {0x00}, {0x11}, {0x22}, {0x33},
+    {0x44}, {0x55}, {0x66}, {0x77}, {0x88}, {0x99}, {0xAA}, {0xBB}, {0xCC}, {0xDD}, {0xEE}, {0xFF},
+    {0x92, 0x49, 0x24}, {0x49, 0x24, 0x92}, {0x24, 0x92, 0x49}, {0x6D, 0xB6, 0xDB}, {0xB6, 0xDB, 0x6D}, {0xDB, 0x6D, 0xB6},
+};
+
+// Erases a fresh file in `folder` with `method` under `fake`, which the caller
+// has scripted. Returns every byte the engine wrote, in order, and sets `result`.
+Sequence Observe(FakeOs& fake, EraseMethodFn method, const TempFolder& folder, EraseResult& result)
+{
+    verifyReadBack = 0;
+    const std::wstring path = folder.File(L"v.bin", Ramp(kSize));
+    Sequence written;
+    CaptureWrites(fake, written);
+    StopFlag stop{0};
+    result = method(path.c_str(), nullptr, nullptr, nullptr, &stop, false);
+    return written;
+}
+
+// Returns a Gutmann erase's passes: `middle`, with four random passes on each side.
+std::vector<PassSpec> GutmannPasses(const std::vector<Sequence>& middle)
+{
+    std::vector<PassSpec> passes(4, R);
+    for (const Sequence& bytes : middle) passes.push_back(bytes.size() == 1 ? Fixed(bytes[0]) : Pattern(bytes));
+    passes.insert(passes.end(), 4, R);
+    return passes;
+}
+
+}  // namespace
+
+// A method whose own draw (DoD's bytes, any of Gutmann's shuffle draws) fails must not touch the file.
+TEST(EraseMethodTable, EachRowWritesItsPassesWithTheBytesItDrewAndNothingWhenADrawFails)
+{
+    std::vector<Sequence> allZeroOrder(kPublished.begin() + 1, kPublished.end());  // position 1 moves to the end
+    allZeroOrder.push_back(kPublished[0]);
+    Sequence keepOrder;  // r = i at every step of the shuffle
+    for (uint8_t i = 26; i >= 1; --i) keepOrder.insert(keepOrder.end(), {i, 0, 0, 0});
+    const struct { int index; Sequence draws; std::vector<PassSpec> passes; int failedDraw = 0; } rows[] = {
+        {0, {}, {R}}, {1, {}, {Fixed(0)}}, {2, {}, {Fixed(0), R}},
+        {3, {0x12}, {Fixed(0x12), Fixed(0xED), R}}, {3, {0x00}, {Fixed(0x00), Fixed(0xFF), R}},
+        {4, {0x12, 0xA0}, {Fixed(0x12), Fixed(0xED), R, Fixed(0xA0), Fixed(0x5F), R, R}},
+        {5, {}, {Fixed(0), Fixed(0xFF), R}}, {6, {}, {Fixed(0xFF), Fixed(0), R, R, R, R, R}},
+        {7, {}, {Fixed(0), Fixed(0xFF), Fixed(0), Fixed(0xFF), Fixed(0), Fixed(0xFF), R}},
+        {8, keepOrder, GutmannPasses(kPublished)}, {8, Sequence(104, 0), GutmannPasses(allZeroOrder)},
+        {3, {}, {}, 1}, {4, {}, {}, 1}, {8, {}, {}, 1}, {8, {}, {}, 26},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.index << " failing draw " << row.failedDraw);
+        TempFolder folder;
+        FakeOs fake;
+        Sequence script = row.draws;
+        script.resize(script.size() + 8, 0x63);  // then the engine's seed
+        fake.ScriptRandom(script);
+        if (row.failedDraw) fake.FailNthCall(OsFn::BCryptGenRandom, row.failedDraw);
+        EraseResult result;
+        Sequence written = Observe(fake, SelectEraseMethod(row.index).run, folder, result);
+        EXPECT_EQ(row.failedDraw ? EraseResult::Error : EraseResult::Success, result);
+        EXPECT_TRUE(written == ExpectedBytes(row.passes, kSize, EraseRng(kSeed)));
+        EXPECT_EQ(row.failedDraw ? Ramp(kSize) : Sequence(), ReadAll(folder / L"v.bin"));
     }
 }
