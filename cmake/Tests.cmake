@@ -59,15 +59,13 @@ foreach(script ${e2e_scripts})
 endforeach()
 
 # Small Windows programs used around the tests: one keeps Wine warm during a
-# run, one inspects and closes the real program's window, one holds a file
-# open from another process.
+# run, one inspects and closes the real program's window.
 add_executable(wine_keepalive WIN32 scripts/tools/wine_keepalive.cpp)
 target_link_libraries(wine_keepalive PRIVATE tarnwick_options shell32)
-foreach(tool window_probe hold_file)
+foreach(tool window_probe)
     add_executable(${tool} tests/tools/${tool}.cpp)
     target_link_libraries(${tool} PRIVATE tarnwick_options)
     if(NOT MSVC)
         target_link_options(${tool} PRIVATE -municode)
     endif()
 endforeach()
-add_dependencies(jobs_tests hold_file)

@@ -7,42 +7,9 @@
 #include "tests/support/temp_folder.h"
 
 #include <algorithm>
-#include <memory>
 #include <set>
 
-namespace {
-
 using Texts = std::vector<std::wstring>;
-
-// Another process that holds a file open as indexers and viewers do: reading,
-// and letting others read and delete it, but not write it.
-struct HeldOpen {
-    PROCESS_INFORMATION process = {};
-
-    explicit HeldOpen(const std::wstring& path)
-    {
-        wchar_t tests[MAX_PATH];
-        GetModuleFileNameW(nullptr, tests, MAX_PATH);
-        const std::wstring event = L"TarnwickHeld" + std::to_wstring(GetCurrentProcessId()), folder = tests;
-        std::wstring command = L"\"" + folder.substr(0, folder.find_last_of(L'\\')) + L"\\hold_file.exe\" \"" + path + L"\" " + event;
-        HANDLE held = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-        const HANDLE either[] = {held, process.hProcess};
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, either, FALSE, 60000)) << "hold_file.exe did not hold the file open";
-        CloseHandle(held);
-    }
-    ~HeldOpen()
-    {
-        TerminateProcess(process.hProcess, 0);
-        WaitForSingleObject(process.hProcess, INFINITE);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-};
-
-}  // namespace
 
 // Three files and a dropped folder with a subfolder, erased with a method of three passes, read back. The rows
 // tell what became of each item; a file nothing was written to keeps its name and bytes, one whose pass did not
@@ -65,14 +32,16 @@ TEST(FileEraseJob, StopsAtAFailedOrStoppedItemAndNamesAFolderThatStays)
         for (uint8_t i = 0; i < 3; ++i) items.push_back({i, temp.File(L"f" + std::to_wstring(i), Ramp(5000, i))});
         const Texts folders = {temp.Folder(L"D"), temp.Folder(L"D\\sub")};
         if (c.twist == LateFile) temp.File(L"D\\sub\\late.txt", Ramp(10));  // written there after the drop
-        auto held = c.twist == Held ? std::make_unique<HeldOpen>(items[1].path) : nullptr;
+        // Held as indexers and viewers hold files: reading, letting others read and delete it, but not write it.
+        const HANDLE held = c.twist == Held ? CreateFileW(items[1].path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                                          nullptr, OPEN_EXISTING, 0, nullptr) : nullptr;
         FakeOs fake;
         if (c.twist == LastFlushFails) fake.FailNthCall(OsFn::FlushFileBuffers, 6);  // the second file's third pass
         JobWindow window;
         // Stopped as the second file's first text arrives, while the job waits for it to be taken.
         window.onReport = [&c](const WindowReport& r) { c.twist == Stopped && r.message == WM_APP_STATUS && r.first == 1 ? stopRequested.store(1) : void(); };
         EXPECT_EQ(c.outcome, window.Run([&] { FileEraseJob(EraseHmgIs5, items, folders); }));
-        held.reset();
+        if (held) CloseHandle(held);
         const bool allDone = c.outcome == 0 || c.outcome == 3;
         EXPECT_EQ((Texts{L"Done", c.second, allDone ? L"Done" : L""}),
                   (Texts{window.LastStatus(0), window.LastStatus(1), window.LastStatus(2)}));
@@ -125,7 +94,7 @@ TEST(FileEraseJob, EveryFailedSeamCallEndsInOneTrueOutcomeAndReleasesEverything)
         TempFolder temp;
         const std::vector<EraseItem> items = {{0, temp.File(L"D\\a.bin", Ramp(3000))}, {1, temp.File(L"D\\sub\\b.bin", Ramp(70000))}};
         FakeOs fake;
-        fake.ScriptStreams({{L"::$DATA", {}}, {L":Zone.Identifier:$DATA", Ramp(26)}});
+        fake.ScriptStreams({{L"::$DATA", {}}, {L":Zone.Identifier:$DATA", Ramp(26)}}, L"a.bin");
         fake.EmulateUnbufferedReads();
         fake.FailNthCall(OsFn::Any, n);
         JobWindow window;

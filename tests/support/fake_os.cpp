@@ -185,7 +185,7 @@ void FakeOs::ScriptRandom(std::vector<uint8_t> bytes)
 
 // A listing runs on a real find handle over the side files, so that the real FindClose ends it;
 // "file:name" opens the side file of that stream.
-void FakeOs::ScriptStreams(std::vector<FakeStream> streams)
+void FakeOs::ScriptStreams(std::vector<FakeStream> streams, const std::wstring& name)
 {
     state_->streamFiles = std::make_unique<TempFolder>();
     for (size_t i = 0; i < streams.size(); ++i) state_->streamFiles->File(std::to_wstring(i), streams[i].contents);
@@ -197,9 +197,9 @@ void FakeOs::ScriptStreams(std::vector<FakeStream> streams)
         wcsncpy_s(record->cStreamName, streams[(*next)++].record.c_str(), _TRUNCATE);
         return TRUE;
     };
-    hooks.FindFirstStreamW = [this, next](LPCWSTR, STREAM_INFO_LEVELS, LPVOID data, DWORD) {
+    hooks.FindFirstStreamW = [this, next, name](LPCWSTR path, STREAM_INFO_LEVELS, LPVOID data, DWORD) {
         WIN32_FIND_DATAW unused;
-        *next = 0;
+        *next = std::wstring_view(path).ends_with(name) ? 0 : SIZE_MAX;
         return hooks.FindNextStreamW(nullptr, data) ? Real().FindFirstFileW(state_->streamFiles->path().c_str(), &unused) : INVALID_HANDLE_VALUE;
     };
     hooks.CreateFileW = [this, streams](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES se, DWORD d, DWORD f, HANDLE t) {

@@ -70,8 +70,9 @@ public:
     // Reads through an unbuffered handle fail unless they ask for whole sectors, as on Windows
     // (Wine never fails them).
     void EmulateUnbufferedReads(DWORD sectorSize = 512);
-    // Every file lists these streams from now on; "file:name" opens a side file holding its bytes.
-    void ScriptStreams(std::vector<FakeStream> streams);
+    // Every file whose path ends in `name` lists these streams from now on; "file:stream" opens a side
+    // file holding the stream's bytes.
+    void ScriptStreams(std::vector<FakeStream> streams, const std::wstring& name = L"");
     std::vector<uint8_t> StreamContents(size_t index) const;  // the bytes of scripted stream `index` now
     // BCryptGenRandom hands out these bytes first, then real ones.
     void ScriptRandom(std::vector<uint8_t> bytes);
