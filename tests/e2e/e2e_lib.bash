@@ -1,6 +1,6 @@
 # Shared steps of the end-to-end scripts (tests/e2e/*.sh): the build's Wine
-# prefix, skipping and failing, clean-up, and the driver of the real-volume
-# tests. Sourced, not run; CTest runs each script with bash and sets
+# prefix, skipping and failing, clean-up, drive letters and the driver of the
+# real-volume tests. Sourced, not run; CTest runs each script with bash and sets
 # TARNWICK_BINARY_DIR and TARNWICK_SOURCE_DIR.
 set -u -o pipefail
 BUILD="$TARNWICK_BINARY_DIR"

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 # Writes the proof files of the NTFS check and judges a raw image of the
 # volume by what is left of them.
+# TARNWICK_NTFS_STREAM names the named stream that one of them has.
 #   ntfs_scan.py create FOLDER      writes them and deletes the "gone" ones
 #   ntfs_scan.py scan IMAGE STAGE   before: every content is there, the small
 #       ones and those of deleted files in file records, and every name in use

@@ -13,9 +13,11 @@ namespace {
 // Real wipes (zero fill, verified) of the volume named by the environment: as
 // it is; with the seam refusing positions over 96 MiB, so that several files
 // must share the space; with that and only one wipe file to be had, which
-// leaves space unwiped; and with a stop
-// during the overwrite of the first of several files. Each file is written in
-// full to the length it has when deleted, and everything is released.
+// leaves space unwiped; and with a stop during the overwrite of the first of
+// several files. Every file is written in full to the length it has when
+// deleted, and everything is released. One stop stands for all: whenever it
+// comes, the job leaves its files to the same deletion, which the script's
+// snapshot of the volume judges.
 TEST(RealFreeSpaceWipe, WipeFilesCoverTheFreeSpaceOfAMountedVolume)
 {
     const wchar_t* folder = _wgetenv(L"TARNWICK_WIPE_FOLDER");
