@@ -129,7 +129,7 @@ screenshot_main_window() {
     program=$!
     wine "$build_dir/window_probe.exe" check "$dpi" || echo "The window is not laid out as it should be at $dpi DPI"
     window="$(xdotool search --onlyvisible --name '^Tarnwick File Eraser$' | head -n 1)"
-    drop_sample_files "$window" "$build_dir" && wine "$build_dir/window_probe.exe" rows 3
+    drop_sample_files "$window" "$build_dir" && wine "$build_dir/window_probe.exe" check "$dpi" 3 >/dev/null
     import -window "$window" "$screenshot"
     wine "$build_dir/window_probe.exe" exit >/dev/null
     wait "$program"
