@@ -54,7 +54,7 @@ TEST(RealFreeSpaceWipe, WipeFilesCoverTheFreeSpaceOfAMountedVolume)
         EXPECT_EQ(c.outcome, window.Run([folder] { FreeSpaceWipeJob(folder, EraseZeroFill); })) << window.LastStatus(-1);
         EXPECT_LEDGER_BALANCED(fake);
         if (c.stop) continue;
-        for (const OsCallRecord& write : fake.CallsOf(OsFn::WriteFile)) written[write.path] += write.done;
+        for (const OsCallRecord& write : fake.CallLog(OsFn::WriteFile)) written[write.path] += write.done;
         int64_t covered = 0;
         for (const auto& [path, length] : lengths) {
             EXPECT_GE(written[path], length) << path;
