@@ -20,7 +20,8 @@ std::wstring StreamNameOf(const wchar_t* record)
 // Opens the named stream `name` of `path` for writing, unshared, and
 // measures it into `size`. Opened without following a link, so that a link
 // put in the file's place cannot lead the writes into another file. Returns
-// false, with `stream` empty, when it cannot be opened or measured.
+// false, with `stream` empty and the system's error kept, when it cannot be
+// opened or measured.
 bool OpenStream(const wchar_t* path, const std::wstring& name, FileHandle& stream, int64_t& size)
 {
     std::wstring streamPath = std::wstring(path) + name;
@@ -28,7 +29,9 @@ bool OpenStream(const wchar_t* path, const std::wstring& name, FileHandle& strea
                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     LARGE_INTEGER measured = {};
     if (!stream.IsValid() || !os.GetFileSizeEx(stream.Get(), &measured)) {
+        const DWORD error = GetLastError();
         stream.Reset();
+        SetLastError(error);
         return false;
     }
     size = measured.QuadPart;
@@ -36,15 +39,18 @@ bool OpenStream(const wchar_t* path, const std::wstring& name, FileHandle& strea
 }
 
 // Opens, measures, announces and overwrites one stream with every pass.
-// Returns false when a failed positioning, write or flush, or the stop flag,
-// ends the whole step; true otherwise, a skipped stream included. Sets
+// Returns false when the stream is there but cannot be opened or measured
+// (its bytes would outlive an erase reported as done), or when a failed
+// positioning, write or flush, or the stop flag, ends the whole step; true
+// otherwise, an empty stream or one gone since it was listed included. Sets
 // `begun` once the stream is open for its passes.
 bool OverwriteStream(const wchar_t* path, const std::wstring& name, const PassList& passes, LogFn log,
                      void* context, const StopFlag* stop, EraseRng& rng, const ByteDistribution& dist, bool& begun)
 {
     FileHandle stream;
     int64_t size = 0;
-    if (!OpenStream(path, name, stream, size) || size == 0) return true;
+    if (!OpenStream(path, name, stream, size)) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (size == 0) return true;
     begun = true;
     LogFormatted(log, context, CapacityForName(256, name.c_str()), L"Overwriting ADS %ls (%lld bytes)...",
                  name.c_str(), static_cast<long long>(size));

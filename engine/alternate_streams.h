@@ -16,11 +16,11 @@ using StreamNames = std::vector<std::wstring>;
 StreamNames ListAlternateStreams(const wchar_t* path);
 
 // Writes every pass of `passes` over each non-empty stream of `names` on
-// `path`, drawing from `rng` stream by stream and pass by pass. Streams that
-// cannot be opened or measured are skipped. Sets `begun` once a stream has
-// been opened for its passes. Returns false when the stop flag ended the step
-// or a stream could not be written and flushed completely (the remaining
-// streams are then left untouched); true otherwise.
+// `path`, drawing from `rng` stream by stream and pass by pass. A stream gone
+// since it was listed is passed over. Sets `begun` once a stream has been
+// opened for its passes. Returns false when the stop flag ended the step or a
+// stream could not be opened, measured, written or flushed completely (the
+// remaining streams are then left untouched); true otherwise.
 bool OverwriteAlternateStreams(const wchar_t* path, const StreamNames& names, const PassList& passes, LogFn log,
                                void* context, const StopFlag* stop, EraseRng& rng, const ByteDistribution& dist,
                                bool& begun);

@@ -162,6 +162,11 @@ TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
         {"reads move fewer bytes, buffered too", true, [](FakeOs& f) {
              f.hooks.ReadFile = [](auto h, auto b, DWORD c, auto d, auto o) { return RealOsCalls().ReadFile(h, b, std::min<DWORD>(c, 512), d, o); };
          }, EraseResult::VerifyFailed, L"Verification: read error during read-back.", {L"?"}},
+        {"a named stream that is there cannot be opened", false, [](FakeOs& f) {
+             f.ScriptStreams({{L":Zone.Identifier:$DATA", Ramp(5000)}});
+             f.FailNthCall(OsFn::CreateFileW, 2, ERROR_SHARING_VIOLATION);  // measured before the rename,
+             f.FailNthCall(OsFn::CreateFileW, 3, ERROR_SHARING_VIOLATION);  // opened after it
+         }, EraseResult::WriteFailed, L"Original file name restored.", {L"f.bin"}},
         {"stop after pass 1", false, [](FakeOs& f) { f.hooks.FlushFileBuffers = [](HANDLE) { return stop.store(1), TRUE; }; },
          EraseResult::Canceled, L"Operation canceled by user.", {L"?"}},
     };
