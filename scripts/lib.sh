@@ -77,17 +77,16 @@ run_ctest_under_wine() {
 # Starts the wineserver and Wine's desktop and services with no terminal or
 # pipe attached, and waits until they are up. Whichever process starts them
 # otherwise lends them its output: if that is a test, CTest waits for a pipe
-# that the long-lived wineserver never closes.
+# that the long-lived wineserver never closes. The keep-alive opens a named
+# pipe once they are up, which ends the wait; the deadline only turns a hang
+# into a message.
 start_warm_wine() {
     local build_dir="$1"
     local ready="$build_dir/wine-keepalive.ready"
-    rm -f "$ready"
+    rm -f "$ready" && mkfifo "$ready" || return 1
     wineserver -p </dev/null >/dev/null 2>&1
     wine "$build_dir/wine_keepalive.exe" "Z:${ready//\//\\}" </dev/null >/dev/null 2>&1 &
-    for _ in $(seq 600); do
-        [ -f "$ready" ] && return 0
-        sleep 0.1
-    done
+    timeout 60 cat "$ready" >/dev/null && rm -f "$ready" && return 0
     echo "Wine did not come up within a minute" >&2
     return 1
 }
@@ -127,11 +126,11 @@ screenshot_main_window() {
     enter_private_wine_prefix "$build_dir" "$dpi" || { leave_private_wine_prefix; return 1; }
     wine "$build_dir/TarnwickFileEraser.exe" >/dev/null 2>&1 &
     program=$!
-    wine "$build_dir/window_probe.exe" check "$dpi" || echo "The window is not laid out as it should be at $dpi DPI"
+    wine "$build_dir/window_rows.exe" 0 || echo "The window was not shown within a minute"
     window="$(xdotool search --onlyvisible --name '^Tarnwick File Eraser$' | head -n 1)"
-    drop_sample_files "$window" "$build_dir" && wine "$build_dir/window_probe.exe" check "$dpi" 3 >/dev/null
+    drop_sample_files "$window" "$build_dir" && wine "$build_dir/window_rows.exe" 3
     import -window "$window" "$screenshot"
-    wine "$build_dir/window_probe.exe" exit >/dev/null
+    wine "$build_dir/window_rows.exe" exit
     wait "$program"
     leave_private_wine_prefix
     echo "Screenshot of the main window at $dpi DPI saved to $screenshot"

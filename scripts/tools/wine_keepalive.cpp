@@ -3,14 +3,15 @@
 // milliseconds instead of half a second). Ends when its window is closed or the
 // wineserver is stopped.
 //
-//   wine_keepalive.exe [ready-file]   creates ready-file once Wine's desktop
-//                                     and services are up
+//   wine_keepalive.exe [ready]   opens the file or named pipe `ready` for
+//                                writing, and closes it, once Wine's desktop
+//                                and services are up
 #include <windows.h>
 #include <shellapi.h>
 
 namespace {
 
-// Creates the file named on the command line, if any, to say we are running.
+// Opens the file or named pipe named on the command line, if any, for writing and closes it, to say we are running.
 void SignalReady()
 {
     int argc = 0;

@@ -9,29 +9,44 @@ source "$TARNWICK_SOURCE_DIR/tests/e2e/e2e_lib.bash"
 SCAN="$TARNWICK_SOURCE_DIR/tests/e2e/ntfs_scan.py"
 PATH="$PATH:/usr/sbin:/sbin"  # mkntfs, where a non-login shell does not look
 export TARNWICK_NTFS_STREAM=TwkQuillMarkerStream  # the named stream that ntfs_scan.py writes
-# Mounts and unmounts wait for their state; the deadline only turns a hang
-# into a message.
-DEADLINE=$((SECONDS + 600))
+# Waits until the volume is mounted ($1 = mounted) or its daemon has ended
+# ($1 = ended), woken by each change of the mount table and by the daemon's
+# end; the deadline only turns a hang into a message. Returns 1 when the
+# daemon ended before the volume was mounted.
+await_volume() {
+    python3 - "$1" "$WORK/mnt" "$DAEMON" <<'PY'
+import os, select, sys
+want, mount, table = sys.argv[1], sys.argv[2], open("/proc/self/mountinfo")
+try:
+    daemon = os.pidfd_open(int(sys.argv[3]))
+except ProcessLookupError:  # ended, and reaped by the shell, already
+    sys.exit(0 if want == "ended" else 1)
+events = select.poll()
+events.register(table, select.POLLPRI)
+events.register(daemon, select.POLLIN)
+ended = lambda: bool(select.select([daemon], [], [], 0)[0])
+done = ended if want == "ended" else lambda: os.path.ismount(mount)
+while not done() and not ended():
+    if not events.poll(600000): sys.exit("waited ten minutes in vain for the volume to be " + want)
+sys.exit(0 if done() else 1)
+PY
+}
 
 # Mounts the image, runs the command that follows stage $1 on it, unmounts
 # and judges the image at that stage. The ntfs-3g daemon stays in the
-# foreground: umount returns while it still writes, and only its exit makes
-# the image final. The wineserver lets go of a program's files a moment after
-# the program has ended: until then umount finds the volume busy.
+# foreground: only its end makes the image final. The unmount is lazy: the
+# wineserver lets go of a program's files a moment after the program has
+# ended, and the daemon writes the last of the image and ends once it has.
 phase() {
     ntfs-3g -o streams_interface=windows,no_detach "$WORK/volume.img" "$WORK/mnt" >"$WORK/ntfs-3g.log" 2>&1 &
     DAEMON=$!
-    until mountpoint -q "$WORK/mnt"; do
-        kill -0 "$DAEMON" 2>/dev/null && [ "$SECONDS" -lt "$DEADLINE" ] && sleep 0.1 && continue
+    if ! await_volume mounted; then
         # A container may offer /dev/fuse yet forbid the mount itself.
         grep -qiE "fuse|permission denied|not permitted" "$WORK/ntfs-3g.log" && skip "FUSE mounts are not permitted here: $(cat "$WORK/ntfs-3g.log")"
         fail "ntfs-3g did not mount: $(cat "$WORK/ntfs-3g.log")"
-    done
+    fi
     "${@:2}" || fail "$2 failed"
-    until umount "$WORK/mnt" 2>"$WORK/umount.err"; do
-        [ "$SECONDS" -lt "$DEADLINE" ] || fail "the volume stays busy: $(cat "$WORK/umount.err")"
-        sleep 0.1
-    done
+    umount -l "$WORK/mnt" && await_volume ended || fail "the volume was not unmounted"
     wait "$DAEMON" || fail "ntfs-3g ended with status $?: $(cat "$WORK/ntfs-3g.log")"
     DAEMON=""
     python3 "$SCAN" scan "$WORK/volume.img" "$1" || fail "the image is not as it should be $1"

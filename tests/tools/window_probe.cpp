@@ -1,16 +1,16 @@
-// Looks at the running program's main window from another process, as a user
-// would, and closes it through File > Exit:
+// Starts the program, looks at its main window from this other process, as a
+// user would, and closes it through File > Exit:
 //
-//   window_probe.exe check DPI [ROWS]   waits until the window is shown at its client size for DPI, fixed in
-//                                       size, with its menu and taking drops, its list holds ROWS rows
-//                                       (default none) and nothing is left to paint; then
-//                                       compares every control's place and size, the list's column widths
-//                                       and the drop-down's row height with what they must be at DPI
-//   window_probe.exe exit               waits for the main window and sends it File > Exit
+//   window_probe.exe DPI PROGRAM   starts PROGRAM, waits until it first waits for input (its window then
+//                                  made, shown and painted), checks that the window is shown at its client
+//                                  size for DPI, fixed in size, with its menu and taking drops, and compares
+//                                  every control's place and size, the list's column widths and the
+//                                  drop-down's row height with what they must be at DPI; then sends
+//                                  File > Exit and waits for the program to end
 //
-// Exit status 0 when all is as promised, 1 when something is not (each
-// difference printed), 2 when what it waited for has not come within a minute
-// or the command is not one of these.
+// Exit status 0 when all is as promised and the program ended with 0, 1 when
+// something is not (each difference printed), 2 when the program did not
+// start, become idle or end within a minute.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -23,29 +23,19 @@ namespace {
 struct Control { int id, x, y, width, height; };  // 96-DPI client pixels; height 0: a closed drop-down, not compared
 const Control kControls[] = {{1001, 12, 27, 776, 200}, {1008, 12, 230, 776, 16}, {1007, 12, 246, 776, 23}, {1002, 12, 275, 776, 108},
                              {1003, 34, 315, 740, 0}, {1004, 34, 350, 700, 20}, {1005, 12, 389, 75, 23}, {1006, 93, 389, 75, 23}};
-int dpi = 96, rows = 0, failures = 0;
+int dpi = 96, failures = 0;
 
 int Scaled(int value) { return MulDiv(value, dpi, 96); }
-HWND MainWindow() { return FindWindowW(L"TarnwickForensicsEraserWnd", L"Tarnwick File Eraser"); }
-
-// Returns true once `ready` does; false, saying what never came, after a minute.
-template <typename Ready> bool WaitFor(const char* what, Ready ready)
-{
-    for (const ULONGLONG deadline = GetTickCount64() + 60000; !ready(); Sleep(50))
-        if (GetTickCount64() > deadline) return std::printf("waited a minute in vain for %s\n", what), false;
-    return true;
-}
 
 // Returns true when the window is visible at the client size for `dpi`,
-// cannot be resized, has its menu and takes dropped files, its list shows
-// `rows` rows, and neither has anything left to paint.
-bool Ready()
+// cannot be resized, has its menu and takes dropped files, and neither it nor
+// its list has anything left to paint.
+bool Ready(HWND window)
 {
-    HWND window = MainWindow(), list = GetDlgItem(window, 1001);
     RECT client = {};
     return IsWindowVisible(window) && GetClientRect(window, &client) && client.right == Scaled(800) && client.bottom == Scaled(444) &&
            !(GetWindowLongW(window, GWL_STYLE) & (WS_MAXIMIZEBOX | WS_THICKFRAME)) && GetMenu(window) && (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) &&
-           SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == rows && !GetUpdateRect(window, nullptr, FALSE) && !GetUpdateRect(list, nullptr, FALSE);
+           !GetUpdateRect(window, nullptr, FALSE) && !GetUpdateRect(GetDlgItem(window, 1001), nullptr, FALSE);
 }
 
 // Returns 0 when every control has its place and size for `dpi`, the list's
@@ -77,14 +67,30 @@ int CheckWindow(HWND window)
     return failures ? 1 : 0;
 }
 
+// Says `what` went wrong; returns `status`.
+int Fail(const char* what, int status) { return std::printf("%s\n", what), status; }
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     SetProcessDPIAware();  // see the other window in real pixels
-    const std::wstring command = argc > 1 ? argv[1] : L"";
-    rows = argc > 3 ? _wtoi(argv[3]) : 0;
-    if (command == L"check" && argc > 2 && (dpi = _wtoi(argv[2])) > 0)
-        return WaitFor("the main window shown at its size for the DPI, fixed, with its menu, taking drops, its rows listed and painted", Ready) ? CheckWindow(MainWindow()) : 2;
-    return command == L"exit" && WaitFor("the main window", MainWindow) && PostMessageW(MainWindow(), WM_COMMAND, 2001, 0) ? 0 : 2;
+    if (argc != 3 || (dpi = _wtoi(argv[1])) <= 0) return Fail("usage: window_probe.exe DPI PROGRAM", 2);
+    std::wstring command = L"\"" + std::wstring(argv[2]) + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION program = {};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &program))
+        return Fail("could not start the program", 2);
+    // The deadlines only turn a hang into a message.
+    if (WaitForInputIdle(program.hProcess, 60000) != 0) return Fail("the program did not wait for input within a minute", 2);
+    HWND window = FindWindowW(L"TarnwickForensicsEraserWnd", L"Tarnwick File Eraser");
+    int result = Ready(window) ? CheckWindow(window) : Fail("the window is not shown at its size for the DPI, fixed, with its menu, taking drops and painted", 1);
+    PostMessageW(window, WM_COMMAND, 2001, 0);
+    DWORD code = 1;
+    if (WaitForSingleObject(program.hProcess, 60000) != WAIT_OBJECT_0) return Fail("the program did not end within a minute of File > Exit", 2);
+    if (!GetExitCodeProcess(program.hProcess, &code) || code != 0) result = Fail("the program did not end with exit code 0", 1);
+    CloseHandle(program.hThread);
+    CloseHandle(program.hProcess);
+    return result;
 }
