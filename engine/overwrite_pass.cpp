@@ -4,6 +4,7 @@
 #include "engine/pass_threads.h"
 #include "os/os_seam.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -67,7 +68,8 @@ bool WritePassFromStart(HANDLE file, int64_t length, const PassSpec& pass, Erase
 {
     LARGE_INTEGER start = {};
     if (!os.SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
-    std::vector<uint8_t> buffer(kChunkSize, 0);
+    // No chunk is longer than the pass: a small file's pass needs no more.
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(length, kChunkSize)));
     PassBytes bytes(pass, length, rng, dist, buffer.data());
     return WriteChunks(file, length, bytes, stop, report);
 }

@@ -116,3 +116,8 @@ std::wstring ScrambleFileName(const wchar_t* path, const FirstNameBytes& first)
     // or, when even that fails, the caller erases it under the one it has.
     return os.MoveFileW(last.path.c_str(), original.c_str()) ? std::wstring() : last.path;
 }
+
+std::wstring RenameToRandomName(const std::wstring& from, const std::wstring& folder)
+{
+    return RenameInFolder(from, folder, DrawRandomName).path;
+}

@@ -22,3 +22,9 @@ struct FirstNameBytes {
 // could be neither given its random name nor its own name back, the path
 // under which it now is.
 std::wstring ScrambleFileName(const wchar_t* path, const FirstNameBytes& first);
+
+// Renames `from` to 16 random letters and digits in `folder` (ending in a
+// separator), with fresh random bytes for each of up to ten attempts.
+// Returns the new path, or an empty string when no attempt succeeded or the
+// random source failed.
+std::wstring RenameToRandomName(const std::wstring& from, const std::wstring& folder);

@@ -81,21 +81,14 @@ bool IsReparsePoint(DWORD attributes)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// Measures the open file and counts its links, with one query; only when
-// that query fails is the size asked alone, with the links left unknown
-// (zero). Returns false when the size cannot be told.
+// Measures the open file and counts its links, with one query. Returns
+// false when that query fails.
 bool MeasureFile(HANDLE file, int64_t& size, DWORD& links)
 {
     FILE_STANDARD_INFO info = {};
-    if (os.GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info)) {
-        size = info.EndOfFile.QuadPart;
-        links = info.NumberOfLinks;
-        return true;
-    }
-    links = 0;
-    LARGE_INTEGER measured = {};
-    if (!os.GetFileSizeEx(file, &measured)) return false;
-    size = measured.QuadPart;
+    if (!os.GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info)) return false;
+    size = info.EndOfFile.QuadPart;
+    links = info.NumberOfLinks;
     return true;
 }
 
@@ -230,17 +223,20 @@ int64_t InPlaceLimit(uint32_t cluster)
 // handle of its own once the probe's, which shares no writing, is closed.
 // Returns true when it may be lengthened afterwards: it was zeroed, or is
 // empty or long enough not to need it; false when the open or the write
-// failed or the stop flag ended it. Sets `opened` when the stream was opened
-// for zeroing.
-bool ZeroSmallMainStream(FileState& file, int64_t size, int64_t limit, const StopFlag* stop, bool& opened)
+// failed or the stop flag ended it. Marks the file overwritten once the
+// stream is open for zeroing: even a write that then fails may have reached
+// the disk.
+bool ZeroSmallMainStream(FileState& file, int64_t size, int64_t limit, const StopFlag* stop)
 {
     if (size == 0 || size >= limit) return true;
-    if (file.probeWrites) return opened = true, WriteZerosInPlace(file.probe.Get(), size, stop);
-    file.probe.Reset();
     FileHandle own;
-    DWORD attributes = 0;
-    opened = OpenForWriting(file.original.c_str(), own, attributes) == EraseResult::Success;
-    return opened && WriteZerosInPlace(own.Get(), size, stop);
+    if (!file.probeWrites) {
+        file.probe.Reset();
+        DWORD attributes = 0;
+        if (OpenForWriting(file.original.c_str(), own, attributes) != EraseResult::Success) return false;
+    }
+    file.overwritten = true;
+    return WriteZerosInPlace(file.probeWrites ? file.probe.Get() : own.Get(), size, stop);
 }
 
 // On NTFS a stream of a few hundred bytes lives inside the file's MFT
@@ -257,12 +253,9 @@ int64_t ZeroResidentStreams(FileState& file, int64_t size, const StreamNames& st
 {
     const uint32_t cluster = ClusterSizeOf(file.original.c_str());
     const int64_t limit = InPlaceLimit(cluster);
-    bool opened = false;
-    const int64_t target =
-        ZeroSmallMainStream(file, size, limit, stop, opened) ? ClusterEnd(size, cluster) : size;
+    const int64_t target = ZeroSmallMainStream(file, size, limit, stop) ? ClusterEnd(size, cluster) : size;
     file.probe.Reset();
-    const bool streamsZeroed = ZeroSmallAlternateStreams(file.original.c_str(), streams, limit, stop);
-    file.overwritten = file.overwritten || opened || streamsZeroed;
+    if (ZeroSmallAlternateStreams(file.original.c_str(), streams, limit, stop)) file.overwritten = true;
     return target;
 }
 

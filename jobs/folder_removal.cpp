@@ -1,5 +1,5 @@
 #include "engine/log_text.h"
-#include "engine/random_name.h"
+#include "engine/scramble_name.h"
 #include "jobs/jobs.h"
 #include "os/os_seam.h"
 #include "os/verbatim_path.h"
@@ -8,8 +8,6 @@
 #include <cwchar>
 
 namespace {
-
-constexpr int kRenameAttempts = 10;
 
 // Returns true when `folder` can be listed and holds nothing but "." and "..".
 bool IsEmptyFolder(const std::wstring& folder)
@@ -51,12 +49,9 @@ std::wstring RemoveRenamedFolder(const std::wstring& folder, const std::wstring&
 std::wstring RenameAndRemoveFolder(const std::wstring& folder)
 {
     const size_t separator = folder.find_last_of(L"\\/");
-    for (int attempt = 0; separator != std::wstring::npos && attempt < kRenameAttempts; ++attempt) {
-        std::wstring name;
-        if (!DrawRandomName(name)) break;
-        const std::wstring candidate = folder.substr(0, separator) + L'\\' + name;
-        if (os.MoveFileW(folder.c_str(), candidate.c_str())) return RemoveRenamedFolder(folder, candidate);
-    }
+    const std::wstring renamed =
+        separator == std::wstring::npos ? std::wstring() : RenameToRandomName(folder, folder.substr(0, separator + 1));
+    if (!renamed.empty()) return RemoveRenamedFolder(folder, renamed);
     if (os.RemoveDirectoryW(folder.c_str())) return std::wstring();
     return FolderLeftText(L"Folder not removed: %ls", folder);
 }
