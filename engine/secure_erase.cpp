@@ -31,11 +31,14 @@ struct EraseSink {
 struct FileState {
     std::wstring original;         // the exact form of the path given
     std::wstring current;          // where the file is now: its scrambled name after a rename
-    DWORD attributes;              // as found
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;  // as the probe found them
     bool readOnlyCleared = false;
     bool overwritten = false;      // some byte of the file or a stream may have been written
-    FileHandle probe{INVALID_HANDLE_VALUE};  // the probe's handle, kept until the rename
-    bool probeWrites = false;      // it was opened for writing too
+    // The handle on the main stream. The probe opens it; it follows the file
+    // through its renames and, where it may write, serves the passes too.
+    FileHandle handle{INVALID_HANDLE_VALUE};
+    bool handleWrites = false;                       // it was opened for writing
+    DWORD handleAttributes = INVALID_FILE_ATTRIBUTES;  // as it reports them
 };
 
 // The random bytes an erase needs before its passes, drawn from the
@@ -92,41 +95,51 @@ bool MeasureFile(HANDLE file, int64_t& size, DWORD& links)
     return true;
 }
 
-// Opens `path` with `access` and read sharing, without following a link.
+// Opens `path` with `access` and `share`, without following a link.
 // Returns the handle, or INVALID_HANDLE_VALUE.
-HANDLE OpenWithoutFollowing(const wchar_t* path, DWORD access)
+HANDLE OpenWithoutFollowing(const wchar_t* path, DWORD access, DWORD share)
 {
-    return os.CreateFileW(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return os.CreateFileW(path, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-// Opens the file for the probe. One that is not read-only is opened for
-// writing too, so that the same handle can zero a small file in place;
-// where writing is refused, and for a read-only file, it is opened for
-// reading only. Returns true when it was opened.
+// Opens the file for the probe, for writing too, so that the same handle can
+// zero a small file in place and run the passes; where writing is refused,
+// as for a read-only file, it is opened for reading only. Others may read
+// it, and the file may be renamed while it is open, as the scrambling will.
+// Returns true when it was opened.
 bool OpenForProbe(FileState& file)
 {
-    const bool readOnly = file.attributes == INVALID_FILE_ATTRIBUTES || (file.attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (!readOnly) file.probe.Reset(OpenWithoutFollowing(file.original.c_str(), GENERIC_READ | GENERIC_WRITE));
-    file.probeWrites = file.probe.IsValid();
-    if (!file.probeWrites) file.probe.Reset(OpenWithoutFollowing(file.original.c_str(), GENERIC_READ));
-    return file.probe.IsValid();
+    const wchar_t* path = file.original.c_str();
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE;
+    file.handle.Reset(OpenWithoutFollowing(path, GENERIC_READ | GENERIC_WRITE, share));
+    file.handleWrites = file.handle.IsValid();
+    if (!file.handleWrites) file.handle.Reset(OpenWithoutFollowing(path, GENERIC_READ, share));
+    return file.handle.IsValid();
 }
 
-// Opens the file, measures it and warns about further links; `shown` is
-// the path as the user gave it. The handle stays open in `file`. Returns
-// Success with `size` set, or the result that ends the erase.
+// Opens the file, refuses a link or a junction, measures the file and warns
+// about further links; `shown` is the path as the user gave it. The handle
+// stays open in `file`, with the attributes it reports. Links are refused by
+// what the handle reports, as it is the handle that the erase goes on with;
+// only a path that cannot be opened as a file is asked, since a junction is
+// a folder. Returns Success with `size` set, or the result that ends the erase.
 EraseResult ProbeFile(FileState& file, const wchar_t* shown, const EraseSink& sink, int64_t& size)
 {
     if (!OpenForProbe(file)) {
+        if (IsReparsePoint(os.GetFileAttributesW(file.original.c_str()))) {
+            LogText(sink.log, sink.context, kRefusalText);
+            return EraseResult::Refused;
+        }
         LogFormatted(sink.log, sink.context, CapacityForName(512, shown), L"Failed to open file: %ls", shown);
         return EraseResult::OpenFailed;
     }
     DWORD links = 0;
-    if (!MeasureFile(file.probe.Get(), size, links)) {
+    if (!MeasureFile(file.handle.Get(), size, links)) {
         LogText(sink.log, sink.context, L"Failed to get file size.");
         return EraseResult::Error;
     }
-    if (IsReparsePoint(HandleAttributes(file.probe.Get()))) {
+    file.attributes = file.handleAttributes = HandleAttributes(file.handle.Get());
+    if (IsReparsePoint(file.attributes)) {
         LogText(sink.log, sink.context, kRefusalText);
         return EraseResult::Refused;
     }
@@ -154,7 +167,7 @@ void ClearReadOnly(FileState& file)
 // `file` empty; logs nothing.
 EraseResult OpenForWriting(const wchar_t* path, FileHandle& file, DWORD& attributes)
 {
-    file.Reset(OpenWithoutFollowing(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES));
+    file.Reset(OpenWithoutFollowing(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ));
     if (!file.IsValid()) return EraseResult::OpenFailed;
     attributes = HandleAttributes(file.Get());
     if (!IsReparsePoint(attributes)) return EraseResult::Success;
@@ -230,13 +243,13 @@ bool ZeroSmallMainStream(FileState& file, int64_t size, int64_t limit, const Sto
 {
     if (size == 0 || size >= limit) return true;
     FileHandle own;
-    if (!file.probeWrites) {
-        file.probe.Reset();
+    if (!file.handleWrites) {
+        file.handle.Reset();
         DWORD attributes = 0;
         if (OpenForWriting(file.original.c_str(), own, attributes) != EraseResult::Success) return false;
     }
     file.overwritten = true;
-    return WriteZerosInPlace(file.probeWrites ? file.probe.Get() : own.Get(), size, stop);
+    return WriteZerosInPlace(file.handleWrites ? file.handle.Get() : own.Get(), size, stop);
 }
 
 // On NTFS a stream of a few hundred bytes lives inside the file's MFT
@@ -246,15 +259,17 @@ bool ZeroSmallMainStream(FileState& file, int64_t size, int64_t limit, const Sto
 // rename. A stop ends the zeroing; the steps that follow report it. Returns
 // the length the main stream is to be lengthened to: the end of its last
 // cluster, or its own size when its zeroing failed (the passes then write
-// the data where it is rather than move it away). The probe's handle is
-// closed here, after the main stream: the streams are opened unshared, and
-// a file held open cannot be renamed.
+// the data where it is rather than move it away). The probe's handle stays
+// open for the passes only where it may write and there are passes to serve;
+// it is closed before named streams are opened, which is done unshared, so
+// that no rule of the file system on how a file's streams share can refuse
+// them.
 int64_t ZeroResidentStreams(FileState& file, int64_t size, const StreamNames& streams, const StopFlag* stop)
 {
     const uint32_t cluster = ClusterSizeOf(file.original.c_str());
     const int64_t limit = InPlaceLimit(cluster);
     const int64_t target = ZeroSmallMainStream(file, size, limit, stop) ? ClusterEnd(size, cluster) : size;
-    file.probe.Reset();
+    if (!file.handleWrites || size == 0 || !streams.empty()) file.handle.Reset();
     if (ZeroSmallAlternateStreams(file.original.c_str(), streams, limit, stop)) file.overwritten = true;
     return target;
 }
@@ -299,16 +314,18 @@ EraseResult RunPasses(HANDLE file, const wchar_t* path, int64_t length, const Pa
 }
 
 // Overwrites the main stream of a file of `size` bytes, first lengthened to
-// `target`, and deletes it. Returns the erase's result.
+// `target`, through the probe's handle when it is still open, else through
+// one opened now, and deletes the file. Returns the erase's result.
 EraseResult OverwriteAndDelete(FileState& state, int64_t size, int64_t target, const PassList& passes,
                                const wchar_t* successMessage, const EraseSink& sink, EraseRng& rng)
 {
-    FileHandle file;
-    DWORD attributes = 0;
-    EraseResult opened = OpenForOverwrite(state.current, sink, file, attributes);
-    if (opened != EraseResult::Success) return opened;
+    FileHandle& file = state.handle;
+    if (!file.IsValid()) {
+        EraseResult opened = OpenForOverwrite(state.current, sink, file, state.handleAttributes);
+        if (opened != EraseResult::Success) return opened;
+    }
     state.overwritten = true;  // the file changes from the extension on
-    DisableCompressionAndSparse(file.Get(), attributes);
+    DisableCompressionAndSparse(file.Get(), state.handleAttributes);
     int64_t length = ExtendToClusterBoundary(file.Get(), size, target, sink);
     EraseResult written = RunPasses(file.Get(), state.current.c_str(), length, passes, sink, rng);
     file.Reset();
@@ -389,11 +406,7 @@ EraseResult SecureEraseFile(const wchar_t* path, PassList passes, const wchar_t*
     if (stop == nullptr) return EraseResult::Error;
     const EraseSink sink{progress, log, context, stop};
     const std::wstring exact = VerbatimPath(path);
-    FileState file{exact, exact, os.GetFileAttributesW(exact.c_str())};
-    if (IsReparsePoint(file.attributes)) {
-        LogText(log, context, kRefusalText);
-        return EraseResult::Refused;
-    }
+    FileState file{exact, exact};
     int64_t size = 0;
     EraseResult probed = ProbeFile(file, path, sink, size);
     if (probed != EraseResult::Success) return probed;

@@ -16,6 +16,7 @@ namespace {
 
 using Texts = std::vector<std::wstring>;
 const wchar_t kDone[] = L"File successfully overwritten (DoD 5220.22-M, 3-pass) and deleted.";
+const wchar_t kRefusal[] = L"Refusing to process reparse point (symbolic link / junction).";
 StopFlag stop{0};
 
 PassSpec Fixed(uint8_t value) { return PassSpec{PassKind::FixedByte, value, {}}; }
@@ -62,6 +63,16 @@ std::wstring Order(const FakeOs& fake, const std::map<OsFn, wchar_t>& letters, c
         if (letter != letters.end() && call.ok && (path.empty() || call.path == path) && !order.ends_with(letter->second)) order += letter->second;
     }
     return order;
+}
+
+// Makes the `nth` query of a handle's attributes through `fake` report a link.
+void ReportLinkAtQuery(FakeOs& fake, int nth)
+{
+    fake.hooks.GetFileInformationByHandleEx = [nth, asked = 0](HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID info, DWORD n) mutable {
+        BOOL ok = RealOsCalls().GetFileInformationByHandleEx(h, c, info, n);
+        if (c == FileAttributeTagInfo && ++asked == nth) static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        return ok;
+    };
 }
 
 }  // namespace
@@ -133,12 +144,15 @@ TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
         std::wstring message;
         Texts left;  // the file's name afterwards: its own or "?" for a scrambled one
     } cases[] = {
-        {"link swapped in after the path check", true, [](FakeOs& f) {
-             f.hooks.GetFileInformationByHandleEx = [asked = 0](HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID info, DWORD n) mutable {
-                 BOOL ok = RealOsCalls().GetFileInformationByHandleEx(h, c, info, n);  // the probe's attributes, then the write handle's:
-                 if (c == FileAttributeTagInfo && ++asked == 2) static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-                 return ok;
-             };
+        {"a link named by the path", true, [](FakeOs& f) { ReportLinkAtQuery(f, 1); }, EraseResult::Refused, kRefusal, {L"f.bin"}},
+        {"a junction, which opens as no file", true, [](FakeOs& f) {
+             f.FailNthCall(OsFn::CreateFileW, 1), f.FailNthCall(OsFn::CreateFileW, 2);
+             f.hooks.GetFileAttributesW = [](LPCWSTR) { return DWORD{FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT}; };
+         }, EraseResult::Refused, kRefusal, {L"f.bin"}},
+        // The probe's own handle follows the file; one reopened after the rename, as for a file with streams, is checked.
+        {"link swapped in before the main stream is reopened", true, [](FakeOs& f) {
+             f.ScriptStreams({{L":Zone.Identifier:$DATA", {}}});
+             ReportLinkAtQuery(f, 2);
          }, EraseResult::Refused, L"Original file name restored.", {L"f.bin"}},
         {"read-back differs", true, [](FakeOs& f) {
              f.hooks.ReadFile = [](HANDLE h, LPVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
