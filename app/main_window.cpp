@@ -149,6 +149,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DROPFILES: OnDropFiles(reinterpret_cast<HDROP>(wParam)); return 0;
     case WM_APP_PROGRESS: OnAppProgress(wParam, lParam); return 0;
     case WM_APP_STATUS: OnAppStatus(wParam, lParam); return 0;
+    case WM_APP_REPORTS: OnAppReports(wParam, lParam); return 0;
     case WM_APP_FINISHED: OnAppFinished(wParam); return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);
     }

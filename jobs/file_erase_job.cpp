@@ -1,6 +1,7 @@
 #include "engine/cluster_cache.h"
 #include "jobs/job_report.h"
 #include "jobs/jobs.h"
+#include "os/os_seam.h"
 
 #include <utility>
 
@@ -14,23 +15,19 @@ enum class ItemsEnd {
 };
 
 // Erases the items in order until one does not succeed or a stop is
-// requested; every item reached gets its status word. The cluster size of
-// the items' volumes is asked once per folder for the whole run, and the
-// progress shown is coalesced across it. Returns how the run ended.
-ItemsEnd EraseItems(EraseMethodFn method, const std::vector<EraseItem>& items)
+// requested; every item reached gets its status word, after its last
+// percent, as the engine's texts do. Returns how the run ended.
+ItemsEnd EraseEach(EraseMethodFn method, const std::vector<EraseItem>& items, ReportContext& context)
 {
-    const ClusterSizeCache clusterSizes;
-    ReportContext context{};
     for (const EraseItem& item : items) {
         if (stopRequested.load()) {
             return ItemsEnd::Stopped;
         }
-        context.window = mainWindow;
         context.row = item.row;
+        context.itemStartedAt = os.GetTickCount64();
         const EraseResult result = method(item.path.c_str(), ReportProgress, ReportMessage, &context,
                                           &stopRequested, false);
-        ShowHeldProgress(context);
-        SendJobStatus(item.row, ItemStatus(result));
+        ReportMessage(ItemStatus(result), &context);
         if (result == EraseResult::Canceled) {
             return ItemsEnd::Stopped;
         }
@@ -39,6 +36,19 @@ ItemsEnd EraseItems(EraseMethodFn method, const std::vector<EraseItem>& items)
         }
     }
     return ItemsEnd::AllDone;
+}
+
+// Erases the items as EraseEach does. The cluster size of the items' volumes
+// is asked once per folder for the whole run, and what the window is shown
+// is coalesced across it; whatever waits is sent before the run ends.
+// Returns how the run ended.
+ItemsEnd EraseItems(EraseMethodFn method, const std::vector<EraseItem>& items)
+{
+    const ClusterSizeCache clusterSizes;
+    ReportContext context{mainWindow, -1};
+    const ItemsEnd end = EraseEach(method, items, context);
+    SendQueuedReports(context);
+    return end;
 }
 
 // Returns the outcome to post: a stop request wins over a failure, and a

@@ -1,6 +1,7 @@
 #include "jobs/job_report.h"
 
 #include "engine/erase_types.h"
+#include "os/os_seam.h"
 
 HWND mainWindow = nullptr;
 
@@ -24,19 +25,58 @@ intptr_t SendStatus(HWND window, int32_t row, const wchar_t* text)
     return SendMessageW(window, WM_APP_STATUS, SignExtendedW(row), reinterpret_cast<LPARAM>(text));
 }
 
-// The shortest time between two percents sent to the window: each costs a
-// round trip to the window's thread, and a pass of 64 KiB chunks reports
-// far more often than anyone can read.
-constexpr uint64_t kProgressInterval = 40;
+// The shortest time between two sends that may wait: each costs a round trip
+// to the window's thread, and a job reports far more often than anyone can read.
+constexpr uint64_t kReportInterval = 40;
 
-// Sends `percent` for the context's row and notes it as shown. Returns what
-// SendMessageW returns.
-intptr_t SendProgress(ReportContext& report, int32_t percent, uint64_t now)
+// Returns `report` as the message the window takes for it.
+JobReport MessageOf(const QueuedReport& report)
 {
-    report.shownPercent = percent;
-    report.heldPercent = -1;
-    report.progressSentAt = now;
-    return SendMessageW(report.window, WM_APP_PROGRESS, SignExtendedW(percent), SignExtendedL(report.row));
+    if (report.message == WM_APP_PROGRESS) return {WM_APP_PROGRESS, SignExtendedW(report.percent), SignExtendedL(report.row)};
+    return {WM_APP_STATUS, SignExtendedW(report.row), reinterpret_cast<LPARAM>(report.text.c_str())};
+}
+
+// Sends what is queued in the context: one report as its own message,
+// several in one WM_APP_REPORTS. Returns what SendMessageW returns, or 0
+// when nothing was queued.
+intptr_t SendQueued(ReportContext& context, uint64_t now)
+{
+    if (context.queued.empty()) return 0;
+    std::vector<JobReport> reports;
+    for (const QueuedReport& report : context.queued) reports.push_back(MessageOf(report));
+    const JobReport& only = reports.front();
+    const intptr_t result =
+        reports.size() == 1 ? SendMessageW(context.window, only.message, only.wParam, only.lParam)
+                            : SendMessageW(context.window, WM_APP_REPORTS, reports.size(), reinterpret_cast<LPARAM>(reports.data()));
+    context.queued.clear();
+    context.sentAt = now;
+    return result;
+}
+
+// Queues `percent` for the context's row and notes it as shown.
+void QueuePercent(ReportContext& context, int32_t percent, uint64_t now)
+{
+    context.queued.push_back({WM_APP_PROGRESS, context.row, percent, {}});
+    context.shownPercent = percent;
+    context.heldPercent = -1;
+    context.progressSentAt = now;
+}
+
+// Queues the held-back percent if the window does not show it yet.
+void QueueHeldPercent(ReportContext& context, uint64_t now)
+{
+    if (context.heldPercent >= 0 && context.heldPercent != context.shownPercent) QueuePercent(context, context.heldPercent, now);
+    context.heldPercent = -1;
+}
+
+// Returns true when what is queued may wait for a later send: the window was
+// sent something less than an interval ago, and the item began less than an
+// interval ago, so that no text of a long erase waits through a step that
+// reports nothing for a while.
+bool MayWait(const ReportContext& context, uint64_t now)
+{
+    return context.itemStartedAt != 0 && now - context.itemStartedAt < kReportInterval &&
+           now - context.sentAt < kReportInterval;
 }
 
 }  // namespace
@@ -44,29 +84,27 @@ intptr_t SendProgress(ReportContext& report, int32_t percent, uint64_t now)
 intptr_t ReportProgress(int32_t percent, void* context)
 {
     auto* report = static_cast<ReportContext*>(context);
-    const uint64_t now = GetTickCount64();
-    if (now - report->progressSentAt < kProgressInterval) {
+    const uint64_t now = os.GetTickCount64();
+    if (now - report->progressSentAt < kReportInterval) {
         report->heldPercent = percent;
         return 0;
     }
-    return SendProgress(*report, percent, now);
-}
-
-void ShowHeldProgress(ReportContext& context)
-{
-    if (context.heldPercent < 0) return;
-    if (context.heldPercent == context.shownPercent) {
-        context.heldPercent = -1;
-        return;
-    }
-    SendProgress(context, context.heldPercent, GetTickCount64());
+    QueuePercent(*report, percent, now);
+    return SendQueued(*report, now);
 }
 
 intptr_t ReportMessage(const wchar_t* text, void* context)
 {
     auto* report = static_cast<ReportContext*>(context);
-    ShowHeldProgress(*report);
-    return SendStatus(report->window, report->row, text);
+    const uint64_t now = os.GetTickCount64();
+    QueueHeldPercent(*report, now);
+    report->queued.push_back({WM_APP_STATUS, report->row, 0, text});
+    return MayWait(*report, now) ? 0 : SendQueued(*report, now);
+}
+
+void SendQueuedReports(ReportContext& context)
+{
+    SendQueued(context, os.GetTickCount64());
 }
 
 intptr_t SendJobStatus(int32_t row, const wchar_t* text)

@@ -4,10 +4,30 @@
 
 #include <windows.h>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 constexpr UINT WM_APP_PROGRESS = WM_APP + 1;  // wParam percent, lParam row (sent)
 constexpr UINT WM_APP_STATUS = WM_APP + 2;    // wParam row, lParam text (sent)
 constexpr UINT WM_APP_FINISHED = WM_APP + 3;  // wParam JobOutcome (posted, last)
+constexpr UINT WM_APP_REPORTS = WM_APP + 4;   // wParam count, lParam const JobReport* (sent)
+
+// One of several progress and status reports sent at once in WM_APP_REPORTS:
+// the message it stands for, with its parameters; a text lives as long as
+// the send.
+struct JobReport {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+// A report that waits for the next send, with its own copy of its text.
+struct QueuedReport {
+    UINT message;
+    int32_t row;
+    int32_t percent;
+    std::wstring text;
+};
 
 enum class JobOutcome : int32_t {
     Completed = 0,
@@ -22,31 +42,37 @@ enum class JobOutcome : int32_t {
 extern HWND mainWindow;
 
 // The engine's context while a job erases one item; row -1 means no list row.
-// A job keeps one for all its items, so that the progress it shows is
-// coalesced across the whole job.
+// A job keeps one for all its items, so that what it shows is coalesced
+// across the whole job: each round trip to the window's thread costs more
+// than erasing a small file.
 struct ReportContext {
     HWND window;
     int32_t row;
-    int32_t shownPercent = -1;       // the percent last sent to the window
+    int32_t shownPercent = -1;       // the percent last sent or queued for the window
     int32_t heldPercent = -1;        // one reported since and held back; -1: none
-    uint64_t progressSentAt = 0;     // when the last percent was sent, in system ticks (ms)
+    uint64_t progressSentAt = 0;     // when the last percent was sent or queued, in system ticks (ms)
+    // When the item's erase began; 0 (the default) keeps the texts from waiting.
+    uint64_t itemStartedAt = 0;
+    uint64_t sentAt = 0;             // when the window was last sent something
+    std::vector<QueuedReport> queued = {};  // texts and percents waiting, in order
 };
 
-// Sends WM_APP_PROGRESS to the context's window, unless a percent went less
-// than a few dozenths of a second ago: the percent is then held back, to be
-// sent with the next text if the window does not show it yet. Returns what
-// SendMessageW returns, or 0 for a percent held back.
+// Sends WM_APP_PROGRESS to the context's window, after whatever waits, unless
+// a percent went less than a few dozenths of a second ago: the percent is
+// then held back, to be shown before the next text if the window does not
+// show it yet. Returns what SendMessageW returns, or 0 for a percent held back.
 intptr_t ReportProgress(int32_t percent, void* context);
 
-// Sends the context's held-back percent, if the window does not show it yet,
-// then WM_APP_STATUS to the context's window; returns what SendMessageW
-// returns for the text.
+// Shows the context's held-back percent, if the window does not show it yet,
+// then the text. Both wait for the next send while the window had one less
+// than a few dozenths of a second ago and the item began less than that ago,
+// so that a small file's texts travel together with its status word; else
+// they go now. Every text reaches the window, in order. Returns what
+// SendMessageW returns, or 0 when they wait.
 intptr_t ReportMessage(const wchar_t* text, void* context);
 
-// Sends the context's held-back percent if the window does not show it yet,
-// so that what the window shows of an item is its last state before the
-// job's word for it. Returns nothing.
-void ShowHeldProgress(ReportContext& context);
+// Sends whatever waits in the context, in one message. Returns nothing.
+void SendQueuedReports(ReportContext& context);
 
 // Sends a job's own text (an item's status word, a wipe message) to the main
 // window for `row` (-1: the status line only) and waits until it is shown.

@@ -59,6 +59,7 @@ const OsCalls realCalls = {
     ::ShellExecuteW,
     StartThreadReal,
     ::GetFileInformationByHandleEx,
+    ::GetTickCount64,
 };
 
 }  // namespace

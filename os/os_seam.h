@@ -65,6 +65,10 @@ struct OsCalls {
     // (its size and links, or its attributes and reparse tag), which costs a
     // fraction of asking for all of them at once.
     BOOL(WINAPI* GetFileInformationByHandleEx)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+
+    // Time: the milliseconds since the system started, by which a job spaces
+    // its reports to the window. Never fails.
+    ULONGLONG(WINAPI* GetTickCount64)();
 };
 
 // The table the program calls through.

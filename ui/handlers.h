@@ -11,4 +11,5 @@ void OnCancel();                                  // Cancel command
 void OnWipeFreeSpace();                           // Wipe Free Space command
 void OnAppProgress(WPARAM percent, LPARAM row);   // WM_APP_PROGRESS
 void OnAppStatus(WPARAM row, LPARAM text);        // WM_APP_STATUS
+void OnAppReports(WPARAM count, LPARAM reports); // WM_APP_REPORTS
 void OnAppFinished(WPARAM outcome);               // WM_APP_FINISHED

@@ -54,6 +54,17 @@ void OnAppStatus(WPARAM row, LPARAM text)
     SetWindowTextW(ui.statusLine, message);
 }
 
+void OnAppReports(WPARAM count, LPARAM reports)
+{
+    const auto* report = reinterpret_cast<const JobReport*>(reports);
+    for (WPARAM i = 0; i < count; ++i) {
+        if (report[i].message == WM_APP_PROGRESS)
+            OnAppProgress(report[i].wParam, report[i].lParam);
+        else if (report[i].message == WM_APP_STATUS)
+            OnAppStatus(report[i].wParam, report[i].lParam);
+    }
+}
+
 void OnAppFinished(WPARAM outcome)
 {
     if (const wchar_t* text = OutcomeText(static_cast<int32_t>(static_cast<uint32_t>(outcome))))

@@ -15,8 +15,8 @@
 #include <vector>
 
 // One report: `first` is the percent (PROGRESS), the row (STATUS) or the outcome (FINISHED);
-// `text` is the status text, copied while the sender waits.
-struct WindowReport { UINT message; int32_t first; std::wstring text; };
+// `text` is the status text, copied while the sender waits; `send` numbers the message it came in.
+struct WindowReport { UINT message; int32_t first; std::wstring text; int send; };
 
 struct JobWindow {
     JobWindow()
@@ -56,18 +56,27 @@ struct JobWindow {
     std::function<void(const WindowReport&)> onReport;  // runs as each report arrives
     std::vector<WindowReport> reports;
 
-    // Records our messages; a row of -1 must arrive sign-extended, not as 0xFFFFFFFF.
+    // Records our messages, those sent together one by one.
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     {
-        if (message < WM_APP_PROGRESS || message > WM_APP_FINISHED) return DefWindowProcW(hwnd, message, wParam, lParam);
+        if (message < WM_APP_PROGRESS || message > WM_APP_REPORTS) return DefWindowProcW(hwnd, message, wParam, lParam);
         auto* self = reinterpret_cast<JobWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        const wchar_t* text = message == WM_APP_STATUS && lParam ? reinterpret_cast<const wchar_t*>(lParam) : L"";
-        self->reports.push_back({message, static_cast<int32_t>(wParam), text});
-        EXPECT_EQ(static_cast<intptr_t>(self->reports.back().first), static_cast<intptr_t>(wParam));
-        self->finished_ |= message == WM_APP_FINISHED;
-        if (self->onReport) self->onReport(self->reports.back());
+        ++self->sends_;
+        const auto* together = reinterpret_cast<const JobReport*>(lParam);
+        if (message != WM_APP_REPORTS) self->Record(message, wParam, lParam);
+        else for (WPARAM i = 0; i < wParam; ++i) self->Record(together[i].message, together[i].wParam, together[i].lParam);
         return 0;
     }
 
-    HWND hwnd_ = nullptr; bool finished_ = false;
+    // Records one report; a row of -1 must arrive sign-extended, not as 0xFFFFFFFF.
+    void Record(UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        const wchar_t* text = message == WM_APP_STATUS && lParam ? reinterpret_cast<const wchar_t*>(lParam) : L"";
+        reports.push_back({message, static_cast<int32_t>(wParam), text, sends_});
+        EXPECT_EQ(static_cast<intptr_t>(reports.back().first), static_cast<intptr_t>(wParam));
+        finished_ |= message == WM_APP_FINISHED;
+        if (onReport) onReport(reports.back());
+    }
+
+    HWND hwnd_ = nullptr; bool finished_ = false; int sends_ = 0;
 };
