@@ -38,22 +38,10 @@ void AnnouncePass(LogFn log, void* context, const PassSpec& pass, int32_t number
     log(text, context);
 }
 
-// Writes `count` bytes from `bytes` to `file` at `offset`, given with the
-// write itself rather than by moving the file pointer first: one call instead
-// of two for a small file. Returns false when the write fails or comes up short.
-bool WriteAt(HANDLE file, int64_t offset, const uint8_t* bytes, uint32_t count)
-{
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
-    DWORD written = 0;
-    return os.WriteFile(file, bytes, count, &written, &at) && written == count;
-}
-
-// Writes the `length` bytes of `pass` to `file` from its start in 64 KiB
-// chunks, checking `stop` before each chunk and reporting each to `report`,
-// then flushes; a long pass is also flushed behind its writes. Returns false
-// when a write fails or comes up short, the stop flag is set, or a flush fails.
+// Writes the `length` bytes of `pass` to `file` in 64 KiB chunks, checking
+// `stop` before each chunk and reporting each to `report`, then flushes; a
+// long pass is also flushed behind its writes. Returns false when a write
+// fails or comes up short, the stop flag is set, or a flush fails.
 bool WriteChunks(HANDLE file, int64_t length, PassBytes& bytes, const StopFlag* stop, const PassProgress* report)
 {
     std::optional<FlushBehind> behind;
@@ -61,7 +49,9 @@ bool WriteChunks(HANDLE file, int64_t length, PassBytes& bytes, const StopFlag* 
     for (int64_t remaining = length; remaining >= 1;) {
         if (StopIsSet(stop)) return false;
         const uint32_t chunk = remaining < kChunkSize ? static_cast<uint32_t>(remaining) : kChunkSize;
-        if (!WriteAt(file, length - remaining, bytes.Next(chunk), chunk)) return false;
+        const uint8_t* next = bytes.Next(chunk);
+        DWORD written = 0;
+        if (!os.WriteFile(file, next, chunk, &written, nullptr) || written != chunk) return false;
         remaining -= chunk;
         if (report != nullptr) ReportChunk(*report, chunk);
         if (behind && remaining > 0 && (length - remaining) % kFlushBehindStretch == 0) behind->Ask();
@@ -76,6 +66,8 @@ bool WriteChunks(HANDLE file, int64_t length, PassBytes& bytes, const StopFlag* 
 bool WritePassFromStart(HANDLE file, int64_t length, const PassSpec& pass, EraseRng& rng,
                         const ByteDistribution& dist, const StopFlag* stop, const PassProgress* report)
 {
+    LARGE_INTEGER start = {};
+    if (!os.SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
     // No chunk is longer than the pass: a small file's pass needs no more.
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(length, kChunkSize)));
     PassBytes bytes(pass, length, rng, dist, buffer.data());

@@ -17,13 +17,13 @@ struct PassProgress {
     double totalWork;     // pass count times overwrite length
 };
 
-// Writes `length` bytes of `pass` over `file` from its start in 64 KiB
-// chunks, each written at its own offset rather than at the file pointer,
+// Rewinds `file` and writes `length` bytes of `pass` in 64 KiB chunks,
 // checking `stop` (may be null) before each chunk and reporting each chunk to
 // `report` (may be null), then flushes. A long pass has helper threads
 // (engine/pass_threads.h), which change nothing it writes. Returns true when
-// every byte was written and flushed; false when a write or a flush fails, a
-// write comes up short, or the stop flag is set (no flush then).
+// every byte was written and flushed; false when the rewind, a write or a
+// flush fails, a write comes up short, or the stop flag is set (no flush
+// then).
 bool WritePassFromStart(HANDLE file, int64_t length, const PassSpec& pass, EraseRng& rng,
                         const ByteDistribution& dist, const StopFlag* stop, const PassProgress* report);
 

@@ -118,12 +118,12 @@ TEST(FileEraseJob, EveryFailedSeamCallEndsInOneTrueOutcomeAndReleasesEverything)
         EXPECT_LEDGER_BALANCED(fake);
         const Texts left = temp.Tree();
         EXPECT_TRUE(outcome != 0 || left.empty()) << "Completed with something left";
-        // A random name stays only on the file being erased once writing to it began (a write, or an open for writing
-        // under another name than the given ones), or where a rename back failed and the status says so.
+        // A random name stays only on the file being erased once writing to it began (a write, a new length, or an open
+        // for writing under another name than the given ones), or where a rename back failed and the status says so.
         const std::vector<OsCallRecord> log = fake.CallLog();
         const auto lastGone = std::find_if(log.rbegin(), log.rend(), [](auto& c) { return c.fn == OsFn::DeleteFileW && c.ok; }).base();
         const bool writing = std::any_of(lastGone, log.end(), [&](const OsCallRecord& c) {
-            return c.fn == OsFn::WriteFile || (c.fn == OsFn::CreateFileW && c.ok && (c.number & GENERIC_WRITE) &&
+            return c.fn == OsFn::WriteFile || c.fn == OsFn::SetEndOfFile || (c.fn == OsFn::CreateFileW && c.ok && (c.number & GENERIC_WRITE) &&
                                                c.path != VerbatimPath(items[0].path) && c.path != VerbatimPath(items[1].path));
         });
         const bool stuck = std::any_of(log.begin(), log.end(), [](auto& c) { return c.fn == OsFn::MoveFileW && c.injected; });
