@@ -66,8 +66,8 @@ intptr_t ReportProgress(int32_t percent, void* context);
 // Shows the context's held-back percent, if the window does not show it yet,
 // then the text. Both wait for the next send while the window had one less
 // than a few dozenths of a second ago and the item began less than that ago,
-// so that a small file's texts travel together with its status word; else
-// they go now. Every text reaches the window, in order. Returns what
+// so that the texts and status words of many small files travel together;
+// else they go now. Every text reaches the window, in order. Returns what
 // SendMessageW returns, or 0 when they wait.
 intptr_t ReportMessage(const wchar_t* text, void* context);
 
