@@ -59,15 +59,7 @@ foreach(script ${e2e_scripts})
 endforeach()
 
 # Small Windows programs used around the tests: one keeps Wine warm during a
-# run, one starts, inspects and closes the real program; and one the
-# screenshot and the benchmark use to wait for dropped rows.
+# run, one starts, inspects and closes the real program.
 add_executable(wine_keepalive WIN32 scripts/tools/wine_keepalive.cpp)
 target_link_libraries(wine_keepalive PRIVATE tarnwick_options shell32)
-foreach(tool tests/tools/window_probe scripts/tools/window_rows)
-    get_filename_component(name ${tool} NAME)
-    add_executable(${name} ${tool}.cpp)
-    target_link_libraries(${name} PRIVATE tarnwick_options)
-    if(NOT MSVC)
-        target_link_options(${name} PRIVATE -municode)
-    endif()
-endforeach()
+add_tool(window_probe tests/tools/window_probe.cpp)

@@ -31,14 +31,13 @@ struct EraseSink {
 struct FileState {
     std::wstring original;         // the exact form of the path given
     std::wstring current;          // where the file is now: its scrambled name after a rename
-    DWORD attributes = INVALID_FILE_ATTRIBUTES;  // as the probe found them
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;  // as the probe's handle reported them
     bool readOnlyCleared = false;
     bool overwritten = false;      // some byte of the file or a stream may have been written
     // The handle on the main stream. The probe opens it; it follows the file
     // through its renames and, where it may write, serves the passes too.
     FileHandle handle{INVALID_HANDLE_VALUE};
-    bool handleWrites = false;                       // it was opened for writing
-    DWORD handleAttributes = INVALID_FILE_ATTRIBUTES;  // as it reports them
+    bool handleWrites = false;     // it was opened for writing
 };
 
 // The random bytes an erase needs before its passes, drawn from the
@@ -119,7 +118,7 @@ bool OpenForProbe(FileState& file)
 
 // Opens the file, refuses a link or a junction, measures the file and warns
 // about further links; `shown` is the path as the user gave it. The handle
-// stays open in `file`, with the attributes it reports. Links are refused by
+// stays open in `file`, and the attributes it reports are kept. Links are refused by
 // what the handle reports, as it is the handle that the erase goes on with;
 // only a path that cannot be opened as a file is asked, since a junction is
 // a folder. Returns Success with `size` set, or the result that ends the erase.
@@ -138,7 +137,7 @@ EraseResult ProbeFile(FileState& file, const wchar_t* shown, const EraseSink& si
         LogText(sink.log, sink.context, L"Failed to get file size.");
         return EraseResult::Error;
     }
-    file.attributes = file.handleAttributes = HandleAttributes(file.handle.Get());
+    file.attributes = HandleAttributes(file.handle.Get());
     if (IsReparsePoint(file.attributes)) {
         LogText(sink.log, sink.context, kRefusalText);
         return EraseResult::Refused;
@@ -320,12 +319,13 @@ EraseResult OverwriteAndDelete(FileState& state, int64_t size, int64_t target, c
                                const wchar_t* successMessage, const EraseSink& sink, EraseRng& rng)
 {
     FileHandle& file = state.handle;
+    DWORD attributes = state.attributes;
     if (!file.IsValid()) {
-        EraseResult opened = OpenForOverwrite(state.current, sink, file, state.handleAttributes);
+        EraseResult opened = OpenForOverwrite(state.current, sink, file, attributes);
         if (opened != EraseResult::Success) return opened;
     }
     state.overwritten = true;  // the file changes from the extension on
-    DisableCompressionAndSparse(file.Get(), state.handleAttributes);
+    DisableCompressionAndSparse(file.Get(), attributes);
     int64_t length = ExtendToClusterBoundary(file.Get(), size, target, sink);
     EraseResult written = RunPasses(file.Get(), state.current.c_str(), length, passes, sink, rng);
     file.Reset();

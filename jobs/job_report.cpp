@@ -19,12 +19,6 @@ LPARAM SignExtendedL(int32_t value)
     return static_cast<LPARAM>(value);
 }
 
-// Sends one status text for `row` to `window`; returns what SendMessageW returns.
-intptr_t SendStatus(HWND window, int32_t row, const wchar_t* text)
-{
-    return SendMessageW(window, WM_APP_STATUS, SignExtendedW(row), reinterpret_cast<LPARAM>(text));
-}
-
 // The shortest time between two sends that may wait: each costs a round trip
 // to the window's thread, and a job reports far more often than anyone can read.
 constexpr uint64_t kReportInterval = 40;
@@ -54,18 +48,17 @@ intptr_t SendQueued(ReportContext& context, uint64_t now)
 }
 
 // Queues `percent` for the context's row and notes it as shown.
-void QueuePercent(ReportContext& context, int32_t percent, uint64_t now)
+void QueuePercent(ReportContext& context, int32_t percent)
 {
     context.queued.push_back({WM_APP_PROGRESS, context.row, percent, {}});
     context.shownPercent = percent;
     context.heldPercent = -1;
-    context.progressSentAt = now;
 }
 
 // Queues the held-back percent if the window does not show it yet.
-void QueueHeldPercent(ReportContext& context, uint64_t now)
+void QueueHeldPercent(ReportContext& context)
 {
-    if (context.heldPercent >= 0 && context.heldPercent != context.shownPercent) QueuePercent(context, context.heldPercent, now);
+    if (context.heldPercent >= 0 && context.heldPercent != context.shownPercent) QueuePercent(context, context.heldPercent);
     context.heldPercent = -1;
 }
 
@@ -85,11 +78,11 @@ intptr_t ReportProgress(int32_t percent, void* context)
 {
     auto* report = static_cast<ReportContext*>(context);
     const uint64_t now = os.GetTickCount64();
-    if (now - report->progressSentAt < kReportInterval) {
+    if (now - report->sentAt < kReportInterval) {
         report->heldPercent = percent;
         return 0;
     }
-    QueuePercent(*report, percent, now);
+    QueuePercent(*report, percent);
     return SendQueued(*report, now);
 }
 
@@ -97,7 +90,7 @@ intptr_t ReportMessage(const wchar_t* text, void* context)
 {
     auto* report = static_cast<ReportContext*>(context);
     const uint64_t now = os.GetTickCount64();
-    QueueHeldPercent(*report, now);
+    QueueHeldPercent(*report);
     report->queued.push_back({WM_APP_STATUS, report->row, 0, text});
     return MayWait(*report, now) ? 0 : SendQueued(*report, now);
 }
@@ -109,7 +102,7 @@ void SendQueuedReports(ReportContext& context)
 
 intptr_t SendJobStatus(int32_t row, const wchar_t* text)
 {
-    return SendStatus(mainWindow, row, text);
+    return SendMessageW(mainWindow, WM_APP_STATUS, SignExtendedW(row), reinterpret_cast<LPARAM>(text));
 }
 
 JobOutcome JobOutcomeOf(bool failed)

@@ -50,17 +50,16 @@ struct ReportContext {
     int32_t row;
     int32_t shownPercent = -1;       // the percent last sent or queued for the window
     int32_t heldPercent = -1;        // one reported since and held back; -1: none
-    uint64_t progressSentAt = 0;     // when the last percent was sent or queued, in system ticks (ms)
     // When the item's erase began; 0 (the default) keeps the texts from waiting.
     uint64_t itemStartedAt = 0;
-    uint64_t sentAt = 0;             // when the window was last sent something
+    uint64_t sentAt = 0;             // when the window was last sent something, in system ticks (ms)
     std::vector<QueuedReport> queued = {};  // texts and percents waiting, in order
 };
 
 // Sends WM_APP_PROGRESS to the context's window, after whatever waits, unless
-// a percent went less than a few dozenths of a second ago: the percent is
-// then held back, to be shown before the next text if the window does not
-// show it yet. Returns what SendMessageW returns, or 0 for a percent held back.
+// the window was sent something less than a few dozenths of a second ago:
+// the percent is then held back, to be shown before the next text if the
+// window does not show it yet. Returns what SendMessageW returns, or 0 for a percent held back.
 intptr_t ReportProgress(int32_t percent, void* context);
 
 // Shows the context's held-back percent, if the window does not show it yet,
