@@ -215,8 +215,6 @@ void FakeOs::ScriptStreams(std::vector<FakeStream> streams, const std::wstring& 
     };
 }
 
-std::vector<uint8_t> FakeOs::StreamContents(size_t index) const { return ReadAll(*state_->streamFiles / std::to_wstring(index)); }
-
 std::string FakeOs::LedgerProblems() const
 {
     std::lock_guard<std::mutex> lock(state_->mutex);

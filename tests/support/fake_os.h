@@ -73,7 +73,6 @@ public:
     // Every file whose path ends in `name` lists these streams from now on; "file:stream" opens a side
     // file holding the stream's bytes.
     void ScriptStreams(std::vector<FakeStream> streams, const std::wstring& name = L"");
-    std::vector<uint8_t> StreamContents(size_t index) const;  // the bytes of scripted stream `index` now
     // BCryptGenRandom hands out these bytes first, then real ones.
     void ScriptRandom(std::vector<uint8_t> bytes);
 

@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
-#include <filesystem>
 
 using Texts = std::vector<std::wstring>;
 
@@ -44,7 +43,7 @@ protected:
     void Start(int answer = IDOK) { boxAnswer = answer, SendMessageW(ui.startButton, BM_CLICK, 0, 0); }
     bool WaitForJobEnd() { return PumpUntil([] { return !workerThread.joinable(); }, 120000); }
     // Returns each row as "name|status", then the status line and whether the window is idle (no job,
-    // Start enabled, Cancel not); a list left unable to redraw itself says so.
+    // Start enabled, Cancel not).
     Texts Shown() const
     {
         Texts shown;
@@ -57,10 +56,7 @@ protected:
         wchar_t line[1024] = {};
         GetWindowTextW(ui.statusLine, line, 1024);
         const bool idle = !workerThread.joinable() && IsWindowEnabled(ui.startButton) && !IsWindowEnabled(ui.cancelButton);
-        // Giving the list its row style again makes it repaint, which it does only while its redrawing is on.
-        ValidateRect(ui.fileList, nullptr);
-        ListView_SetExtendedListViewStyle(ui.fileList, ListView_GetExtendedListViewStyle(ui.fileList));
-        shown.push_back(line + std::wstring(idle ? L" (idle)" : L" (running)") + (GetUpdateRect(ui.fileList, nullptr, FALSE) ? L"" : L" (list frozen)"));
+        shown.push_back(line + std::wstring(idle ? L" (idle)" : L" (running)"));
         return shown;
     }
 
@@ -70,26 +66,6 @@ protected:
     Texts boxes;  // "caption: text" of each message box shown
     TempFolder temp;
 };
-
-TEST_F(MainWindowTest, ABigDropListsEveryFileOnceInOrderAndLeavesTheListRedrawing)
-{
-    for (int file = 0; file < 3000; ++file)
-        temp.File(L"big\\d" + std::to_wstring(file % 7) + L"\\e" + std::to_wstring(file % 3) + L"\\" + std::to_wstring(file), {});
-    // The order of the file system, each subfolder's contents where it is met.
-    Texts files, folders = {temp / L"big"}, rows;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(temp / L"big"))
-        (entry.is_directory() ? folders : files).push_back(entry.path().wstring());
-    for (const std::wstring& file : files)
-        rows.push_back(file.substr(file.rfind(L'\\') + 1) + L"|Ready");
-    rows.push_back(L" (idle)");
-    Drop({temp / L"big", files[5], temp / L"big\\d3"});  // a file and a folder inside it: each listed once
-    EXPECT_EQ(rows, Shown());
-    EXPECT_EQ(std::pair(files, folders), std::pair(droppedFiles, droppedFolders));
-    fake.FailNthCall(OsFn::FindFirstFileW, fake.Calls(OsFn::FindFirstFileW) + 1);  // a folder that cannot be listed
-    Drop({temp / L"big"});
-    EXPECT_EQ(Texts{L" (idle)"}, Shown());
-    EXPECT_EQ(std::pair(Texts{}, Texts{temp / L"big"}), std::pair(droppedFiles, droppedFolders));
-}
 
 // A file dropped with its folder is erased once; read back only while the box
 // is ticked; a dropped folder "dir." is erased as itself, not as "dir" beside it.
@@ -131,7 +107,7 @@ TEST_F(MainWindowTest, ARunningJobIgnoresSecondStartsKeepsItsReportsOffNewRowsAn
 
 // Start with nothing listed says so; the files of one folder are asked for their volume once and those of another
 // on their own, so an SSD there is seen; its warning replaces the confirmation and declining it changes nothing;
-// a worker thread that cannot start leaves the window idle and says so; the wipe question gives the free space in GB.
+// a worker thread that cannot start leaves the window idle and says so.
 TEST_F(MainWindowTest, TheQuestionsBeforeAJobAndAWorkerThatCannotStart)
 {
     auto ssd = std::make_shared<bool>();  // the volume asked for last is the SSD, named as the other in lower case
@@ -142,9 +118,6 @@ TEST_F(MainWindowTest, TheQuestionsBeforeAJobAndAWorkerThatCannotStart)
         return static_cast<DEVICE_SEEK_PENALTY_DESCRIPTOR*>(out)->IncursSeekPenalty = !*ssd, TRUE;
     };
     fake.hooks.StartThread = [](auto, auto) { return false; };
-    fake.hooks.GetDiskFreeSpaceExW = [](auto, PULARGE_INTEGER free, auto, auto) { return free->QuadPart = 10ull << 30, TRUE; };
-    fake.hooks.SHBrowseForFolderW = [](auto) { return static_cast<PIDLIST_ABSOLUTE>(CoTaskMemAlloc(2)); };
-    fake.hooks.SHGetPathFromIDListW = [](auto, LPWSTR path) { return BOOL(!wcscpy_s(path, MAX_PATH, L"C:\\")); };
     Start();  // nothing listed yet
     Drop({temp.File(L"hdd\\1"), temp.File(L"hdd\\2"), temp.File(L"hdd\\3"), temp.File(L"ssd\\4")});
     Start(IDCANCEL);
@@ -153,10 +126,8 @@ TEST_F(MainWindowTest, TheQuestionsBeforeAJobAndAWorkerThatCannotStart)
     Start(IDOK);
     EXPECT_EQ((Texts{L"1|Ready", L"2|Ready", L"3|Ready", L"4|Ready", L"Could not start the operation: Windows refused to create a worker thread. "
                                                                       L"Nothing was changed. (idle)"}), Shown());
-    SendMessageW(window, WM_COMMAND, IDM_WIPE_FREE_SPACE, 0);
     EXPECT_EQ(L"No Items: Drag and drop the files you want to delete.", boxes.at(0));
     EXPECT_TRUE(boxes.at(1).starts_with(L"SSD Warning: ") && boxes.at(2) == boxes[1]) << boxes[1];
-    EXPECT_NE(std::wstring::npos, boxes.at(4).find(L"Free space: 10.00 GB")) << boxes[4];
 }
 
 // Moved to a monitor at 150 %: the window takes the suggested rectangle, its controls, columns and
