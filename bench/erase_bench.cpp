@@ -86,12 +86,12 @@ intptr_t NotePassStart(const wchar_t* text, void*)
     return 0;
 }
 
-BOOL(WINAPI* timedDelete)(LPCWSTR) = nullptr;
+BOOL(WINAPI* timedSetInformation)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD) = nullptr;
 
-BOOL WINAPI NoteDelete(LPCWSTR path)
+BOOL WINAPI NoteDelete(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size)
 {
-    deleteAsked = Seconds();
-    return timedDelete(path);
+    if (kind == FileDispositionInfo) deleteAsked = Seconds();
+    return timedSetInformation(file, kind, info, size);
 }
 
 // Fails every thread start, so that a pass makes its random bytes itself and
@@ -130,8 +130,8 @@ int BenchErase(const std::wstring& folder, uint64_t mebibytes, const char* label
     const std::wstring path = folder + L"\\erase_bench.dat";
     const uint64_t bytes = mebibytes * kMiB;
     InstallTimedOs();
-    timedDelete = os.DeleteFileW;
-    os.DeleteFileW = NoteDelete;
+    timedSetInformation = os.SetFileInformationByHandle;
+    os.SetFileInformationByHandle = NoteDelete;
     for (const Case& erase : cases) {
         if (!UseMt64Path(erase.path)) continue;
         if (!CreateFilledFile(path, bytes)) {

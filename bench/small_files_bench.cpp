@@ -3,7 +3,7 @@
 #include "bench/bench_support.h"
 
 #include "app/main_window.h"
-#include "engine/cluster_cache.h"
+#include "engine/erase_session.h"
 #include "engine/erase_types.h"
 #include "jobs/job_report.h"
 #include "jobs/jobs.h"
@@ -121,7 +121,7 @@ double EraseDirectly(const std::wstring& root, bool verify, size_t& files)
     verifyReadBack.store(verify ? 1 : 0);
     InstallTimedOs();
     StopFlag stop{0};
-    const ClusterSizeCache clusterSizes;  // as the job holds one, so that only the reports differ
+    const EraseSession session;  // as the job holds one, so that only the reports differ
     const double start = Seconds();
     for (const std::wstring& path : paths)
         if (EraseRandom(path.c_str(), nullptr, nullptr, nullptr, &stop, false) != EraseResult::Success) return -1;

@@ -17,16 +17,17 @@ std::wstring StreamNameOf(const wchar_t* record)
     return name.substr(0, typeColon);
 }
 
-// Opens the named stream `name` of `path` for writing, unshared, and
-// measures it into `size`. Opened without following a link, so that a link
-// put in the file's place cannot lead the writes into another file. Returns
-// false, with `stream` empty and the system's error kept, when it cannot be
-// opened or measured.
+// Opens the named stream `name` of `path` for writing and measures it into
+// `size`. Opened without following a link, so that a link put in the file's
+// place cannot lead the writes into another file, and sharing everything
+// with the erase's own handle on the main stream, whatever the file system's
+// rules on how one file's streams share. Returns false, with `stream` empty
+// and the system's error kept, when it cannot be opened or measured.
 bool OpenStream(const wchar_t* path, const std::wstring& name, FileHandle& stream, int64_t& size)
 {
     std::wstring streamPath = std::wstring(path) + name;
-    stream.Reset(os.CreateFileW(streamPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    stream.Reset(os.CreateFileW(streamPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     LARGE_INTEGER measured = {};
     if (!stream.IsValid() || !os.GetFileSizeEx(stream.Get(), &measured)) {
         const DWORD error = GetLastError();

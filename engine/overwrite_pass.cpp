@@ -51,7 +51,11 @@ bool WriteChunks(HANDLE file, int64_t length, PassBytes& bytes, const StopFlag* 
         const uint32_t chunk = remaining < kChunkSize ? static_cast<uint32_t>(remaining) : kChunkSize;
         const uint8_t* next = bytes.Next(chunk);
         DWORD written = 0;
-        if (!os.WriteFile(file, next, chunk, &written, nullptr) || written != chunk) return false;
+        if (!os.WriteFile(file, next, chunk, &written, nullptr) || written != chunk) {
+            // What did reach the file is written all the same.
+            if (report != nullptr) report->bytesDone += written;
+            return false;
+        }
         remaining -= chunk;
         if (report != nullptr) ReportChunk(*report, chunk);
         if (behind && remaining > 0 && (length - remaining) % kFlushBehindStretch == 0) behind->Ask();

@@ -13,7 +13,7 @@ constexpr uint32_t kChunkSize = 65536;
 struct PassProgress {
     ProgressFn progress;  // may be null: the percent is then computed but not sent
     void* context;
-    int64_t& bytesDone;   // accumulated over all passes of one file
+    int64_t& bytesDone;   // accumulated over all passes of one file, a short write's bytes included
     double totalWork;     // pass count times overwrite length
 };
 

@@ -1,7 +1,7 @@
 #include "engine/scramble_name.h"
 
 #include "engine/random_name.h"
-#include "os/os_seam.h"
+#include "os/file_by_handle.h"
 #include "os/verbatim_path.h"
 
 #include <algorithm>
@@ -50,15 +50,15 @@ struct Renamed {
     bool noRandom = false;
 };
 
-// Renames `from` to a name in `folder` drawn by `draw`, with fresh bytes for
-// each of up to ten attempts. Returns where it ended.
-template <typename Draw> Renamed RenameInFolder(const std::wstring& from, const std::wstring& folder, Draw draw)
+// Renames the open `file` to a name in `folder` drawn by `draw`, with fresh
+// bytes for each of up to ten attempts. Returns where it ended.
+template <typename Draw> Renamed RenameInFolder(HANDLE file, const std::wstring& folder, Draw draw)
 {
     for (int attempt = 0; attempt < kRenameAttempts; ++attempt) {
         std::wstring name;
         if (!draw(name)) return {std::wstring(), true};
         std::wstring candidate = folder + name;
-        if (os.MoveFileW(from.c_str(), candidate.c_str())) return {std::move(candidate), false};
+        if (RenameOpenFile(file, candidate)) return {std::move(candidate), false};
     }
     return {};
 }
@@ -98,26 +98,23 @@ auto LastSortingNamesAfter(size_t length, std::wstring first)
 // a name as long as its own that sorts last: when its original entry goes,
 // what falls out of use is its own new entry. From there it takes its random
 // name, and the entry that goes is again the last one.
-std::wstring ScrambleFileName(const wchar_t* path, const FirstNameBytes& first)
+std::wstring ScrambleFileName(HANDLE file, const std::wstring& path, const FirstNameBytes& first)
 {
     std::wstring folder;
-    const std::wstring original = path;
-    if (!SplitFolder(original, folder)) return std::wstring();
-    const size_t length = std::max<size_t>(original.size() - folder.size(), 1);
-    const Renamed last =
-        RenameInFolder(original, folder, LastSortingNamesAfter(length, RandomNameOf(first.lastSorting)));
+    if (!SplitFolder(path, folder)) return std::wstring();
+    const size_t length = std::max<size_t>(path.size() - folder.size(), 1);
+    const Renamed last = RenameInFolder(file, folder, LastSortingNamesAfter(length, RandomNameOf(first.lastSorting)));
     if (last.noRandom) return std::wstring();
     const std::wstring random = RandomNameOf(first.random);
     // A volume that refuses such a name still gets the random one.
-    if (last.path.empty()) return RenameInFolder(original, folder, RandomNamesAfter(random)).path;
-    const Renamed scrambled = RenameInFolder(last.path, folder, RandomNamesAfter(random));
-    if (!scrambled.path.empty()) return scrambled.path;
+    const Renamed scrambled = RenameInFolder(file, folder, RandomNamesAfter(random));
+    if (!scrambled.path.empty() || last.path.empty()) return scrambled.path;
     // The file must not stay under a name nobody gave it: back to its own,
     // or, when even that fails, the caller erases it under the one it has.
-    return os.MoveFileW(last.path.c_str(), original.c_str()) ? std::wstring() : last.path;
+    return RenameOpenFile(file, path) ? std::wstring() : last.path;
 }
 
-std::wstring RenameToRandomName(const std::wstring& from, const std::wstring& folder)
+std::wstring RenameToRandomName(HANDLE file, const std::wstring& folder)
 {
-    return RenameInFolder(from, folder, DrawRandomName).path;
+    return RenameInFolder(file, folder, DrawRandomName).path;
 }

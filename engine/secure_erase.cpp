@@ -1,12 +1,13 @@
 #include "engine/secure_erase.h"
 
 #include "engine/alternate_streams.h"
-#include "engine/cluster_cache.h"
+#include "engine/erase_session.h"
 #include "engine/log_text.h"
 #include "engine/os_handle.h"
 #include "engine/overwrite_pass.h"
 #include "engine/scramble_name.h"
 #include "engine/verify.h"
+#include "os/file_by_handle.h"
 #include "os/verbatim_path.h"
 
 #include <string>
@@ -25,19 +26,21 @@ struct EraseSink {
     const StopFlag* stop;
 };
 
-// Where the file of one erase is and what has been done to it, so that an
-// erase that fails before it wrote anything can give the file back as the
-// user left it.
+// The file of one erase: the handle that the probe opened and checked, which
+// every later change goes through, so that the file renamed, overwritten and
+// deleted is the file checked whatever its path comes to name meanwhile; and
+// what has been done to it, so that an erase that fails before it wrote
+// anything can give the file back as the user left it.
 struct FileState {
     std::wstring original;         // the exact form of the path given
     std::wstring current;          // where the file is now: its scrambled name after a rename
+    FileHandle handle{INVALID_HANDLE_VALUE};
+    bool writable = false;         // the handle may write, rename and delete
     DWORD attributes = INVALID_FILE_ATTRIBUTES;  // as the probe's handle reported them
     bool readOnlyCleared = false;
+    int64_t size = 0;              // as the probe measured it
+    int64_t length = 0;            // its length now: more once lengthened to its cluster's end
     bool overwritten = false;      // some byte of the file or a stream may have been written
-    // The handle on the main stream. The probe opens it; it follows the file
-    // through its renames and, where it may write, serves the passes too.
-    FileHandle handle{INVALID_HANDLE_VALUE};
-    bool handleWrites = false;     // it was opened for writing
 };
 
 // The random bytes an erase needs before its passes, drawn from the
@@ -66,15 +69,6 @@ EraseResult LogPassEnded(const EraseSink& sink)
     return canceled ? EraseResult::Canceled : EraseResult::WriteFailed;
 }
 
-// Returns the attributes of the open handle, or INVALID_FILE_ATTRIBUTES when
-// the query fails.
-DWORD HandleAttributes(HANDLE file)
-{
-    FILE_ATTRIBUTE_TAG_INFO info = {};
-    return os.GetFileInformationByHandleEx(file, FileAttributeTagInfo, &info, sizeof info) ? info.FileAttributes
-                                                                                             : INVALID_FILE_ATTRIBUTES;
-}
-
 // Returns true when `attributes` are those of a reparse point (a link or a
 // junction). Unknown attributes count as no: every open is made without
 // following links, so it reaches the link object and never its target.
@@ -101,91 +95,105 @@ HANDLE OpenWithoutFollowing(const wchar_t* path, DWORD access, DWORD share)
     return os.CreateFileW(path, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-// Opens the file for the probe, for writing too, so that the same handle can
-// zero a small file in place and run the passes; where writing is refused,
-// as for a read-only file, it is opened for reading only. Others may read
-// it, and the file may be renamed while it is open, as the scrambling will.
-// Returns true when it was opened.
+// What the erase's handle may do, and what others may do meanwhile: read
+// and write the file (the named streams and the read-back open it too), but
+// not rename or delete it, which only the erase does, through the handle.
+constexpr DWORD kEraseAccess = GENERIC_READ | GENERIC_WRITE | DELETE;
+constexpr DWORD kEraseSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Opens the file for the erase. A read-only file refuses writing and
+// deleting; it is opened to read and to change its attributes instead, and
+// asks nothing of others' sharing, so that it can be opened anew from this
+// handle once the attribute is gone. Returns true when it was opened.
 bool OpenForProbe(FileState& file)
 {
     const wchar_t* path = file.original.c_str();
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE;
-    file.handle.Reset(OpenWithoutFollowing(path, GENERIC_READ | GENERIC_WRITE, share));
-    file.handleWrites = file.handle.IsValid();
-    if (!file.handleWrites) file.handle.Reset(OpenWithoutFollowing(path, GENERIC_READ, share));
+    file.handle.Reset(OpenWithoutFollowing(path, kEraseAccess, kEraseSharing));
+    file.writable = file.handle.IsValid();
+    if (!file.writable) {
+        file.handle.Reset(OpenWithoutFollowing(path, GENERIC_READ | FILE_WRITE_ATTRIBUTES,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    }
     return file.handle.IsValid();
 }
 
-// Opens the file, refuses a link or a junction, measures the file and warns
-// about further links; `shown` is the path as the user gave it. The handle
-// stays open in `file`, and the attributes it reports are kept. Links are refused by
-// what the handle reports, as it is the handle that the erase goes on with;
-// only a path that cannot be opened as a file is asked, since a junction is
-// a folder. Returns Success with `size` set, or the result that ends the erase.
-EraseResult ProbeFile(FileState& file, const wchar_t* shown, const EraseSink& sink, int64_t& size)
+// A read-only file can be neither written (its streams included) nor
+// deleted, yet the user asked for it to be destroyed: drop the attribute
+// and, where the handle could not write for it, open the same file anew,
+// from the handle, for the erase. Returns true when the handle may write;
+// false for a file that refused writing for another reason (another program
+// holds it, permission), or whose new handle could not be had.
+bool MakeWritable(FileState& file)
+{
+    const bool readOnly = file.attributes != INVALID_FILE_ATTRIBUTES && (file.attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly) {
+        file.readOnlyCleared =
+            SetOpenFileAttributes(file.handle.Get(), file.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    }
+    if (file.writable || !file.readOnlyCleared) return file.writable;
+    HANDLE writable = os.ReOpenFile(file.handle.Get(), kEraseAccess, kEraseSharing, 0);
+    if (writable == INVALID_HANDLE_VALUE) return false;
+    file.handle.Reset(writable);
+    file.writable = true;
+    return true;
+}
+
+// Logs that the file cannot be opened for the erase. Returns OpenFailed.
+EraseResult LogOpenFailed(const wchar_t* shown, const EraseSink& sink)
+{
+    LogFormatted(sink.log, sink.context, CapacityForName(512, shown), L"Failed to open file: %ls", shown);
+    return EraseResult::OpenFailed;
+}
+
+// Refuses a file whose path no longer leads to it: a folder on the way has
+// become a link or a junction since it was listed (`reached` is where the
+// path leads now, empty when Windows cannot tell). Returns Refused.
+EraseResult LogPathLeadsElsewhere(const std::wstring& reached, const EraseSink& sink)
+{
+    if (reached.empty()) {
+        LogText(sink.log, sink.context, L"Refusing to follow the path: Windows cannot tell where it leads, so a folder "
+                                        L"on the way may be a link or junction.");
+        return EraseResult::Refused;
+    }
+    const std::wstring shown = ShownPath(reached);
+    LogFormatted(sink.log, sink.context, CapacityForName(256, shown.c_str()),
+                 L"Refusing to follow the path: a folder on the way has become a link or junction, and it now "
+                 L"leads to %ls.", shown.c_str());
+    return EraseResult::Refused;
+}
+
+// Opens the file, refuses a link or junction, at the path or on the way to
+// it, measures the file, warns about further links and makes the handle
+// able to write; `shown` is the path as the user gave it. The handle stays
+// open in `file`. Only a path that cannot be opened as a file is asked for
+// its attributes, since a junction is a folder. Returns Success, or the
+// result that ends the erase.
+EraseResult ProbeFile(FileState& file, const wchar_t* shown, const EraseSink& sink)
 {
     if (!OpenForProbe(file)) {
-        if (IsReparsePoint(os.GetFileAttributesW(file.original.c_str()))) {
-            LogText(sink.log, sink.context, kRefusalText);
-            return EraseResult::Refused;
-        }
-        LogFormatted(sink.log, sink.context, CapacityForName(512, shown), L"Failed to open file: %ls", shown);
-        return EraseResult::OpenFailed;
+        if (!IsReparsePoint(os.GetFileAttributesW(file.original.c_str()))) return LogOpenFailed(shown, sink);
+        LogText(sink.log, sink.context, kRefusalText);
+        return EraseResult::Refused;
     }
     DWORD links = 0;
-    if (!MeasureFile(file.handle.Get(), size, links)) {
+    if (!MeasureFile(file.handle.Get(), file.size, links)) {
         LogText(sink.log, sink.context, L"Failed to get file size.");
         return EraseResult::Error;
     }
-    file.attributes = HandleAttributes(file.handle.Get());
+    file.length = file.size;
+    file.attributes = OpenFileAttributes(file.handle.Get());
     if (IsReparsePoint(file.attributes)) {
         LogText(sink.log, sink.context, kRefusalText);
         return EraseResult::Refused;
     }
+    std::wstring reached;
+    if (!LeadsTo(file.handle.Get(), file.original, reached)) return LogPathLeadsElsewhere(reached, sink);
     if (links > 1) {
         LogFormatted(sink.log, sink.context, 256,
                      L"Warning: file has %u hard links. Overwrite affects all links; only this link name will be removed.",
                      static_cast<unsigned>(links));
     }
-    return EraseResult::Success;
-}
-
-// A read-only file can be neither written (its streams included) nor
-// deleted, yet the user asked for it to be destroyed: drop the attribute.
-// A failure shows up in the opens and the delete that follow.
-void ClearReadOnly(FileState& file)
-{
-    if (file.attributes == INVALID_FILE_ATTRIBUTES || (file.attributes & FILE_ATTRIBUTE_READONLY) == 0) return;
-    DWORD cleared = file.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    file.readOnlyCleared = os.SetFileAttributesW(file.original.c_str(), cleared != 0 ? cleared : FILE_ATTRIBUTE_NORMAL);
-}
-
-// Opens the file for writing, refusing a handle that turns out to be a link.
-// Returns Success with `file` set and `attributes` as the handle reports
-// them (INVALID_FILE_ATTRIBUTES when unknown), or OpenFailed / Refused with
-// `file` empty; logs nothing.
-EraseResult OpenForWriting(const wchar_t* path, FileHandle& file, DWORD& attributes)
-{
-    file.Reset(OpenWithoutFollowing(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ));
-    if (!file.IsValid()) return EraseResult::OpenFailed;
-    attributes = HandleAttributes(file.Get());
-    if (!IsReparsePoint(attributes)) return EraseResult::Success;
-    file.Reset();
-    return EraseResult::Refused;
-}
-
-// Opens the renamed file for the passes. Returns Success with `file` and
-// `attributes` set, or OpenFailed / Refused (both logged).
-EraseResult OpenForOverwrite(const std::wstring& path, const EraseSink& sink, FileHandle& file, DWORD& attributes)
-{
-    EraseResult opened = OpenForWriting(path.c_str(), file, attributes);
-    if (opened == EraseResult::OpenFailed) {
-        const std::wstring shown = ShownPath(path);
-        LogFormatted(sink.log, sink.context, CapacityForName(512, shown.c_str()), L"Unable to open for overwrite: %ls",
-                     shown.c_str());
-    }
-    if (opened == EraseResult::Refused) LogText(sink.log, sink.context, kRefusalText);
-    return opened;
+    return MakeWritable(file) ? EraseResult::Success : LogOpenFailed(shown, sink);
 }
 
 // Asks the file system to store the file plainly, so that every pass lands
@@ -231,24 +239,15 @@ int64_t InPlaceLimit(uint32_t cluster)
 }
 
 // Zeroes the main stream in place when it is non-empty and shorter than
-// `limit`, through the probe's handle where that may write, else through a
-// handle of its own once the probe's, which shares no writing, is closed.
-// Returns true when it may be lengthened afterwards: it was zeroed, or is
-// empty or long enough not to need it; false when the open or the write
-// failed or the stop flag ended it. Marks the file overwritten once the
-// stream is open for zeroing: even a write that then fails may have reached
-// the disk.
-bool ZeroSmallMainStream(FileState& file, int64_t size, int64_t limit, const StopFlag* stop)
+// `limit`. Returns true when it may be lengthened afterwards: it was
+// zeroed, or is empty or long enough not to need it; false when the write
+// failed or the stop flag ended it. Marks the file overwritten first: even
+// a write that then fails may have reached the disk.
+bool ZeroSmallMainStream(FileState& file, int64_t limit, const StopFlag* stop)
 {
-    if (size == 0 || size >= limit) return true;
-    FileHandle own;
-    if (!file.handleWrites) {
-        file.handle.Reset();
-        DWORD attributes = 0;
-        if (OpenForWriting(file.original.c_str(), own, attributes) != EraseResult::Success) return false;
-    }
+    if (file.size == 0 || file.size >= limit) return true;
     file.overwritten = true;
-    return WriteZerosInPlace(file.handleWrites ? file.handle.Get() : own.Get(), size, stop);
+    return WriteZerosInPlace(file.handle.Get(), file.size, stop);
 }
 
 // On NTFS a stream of a few hundred bytes lives inside the file's MFT
@@ -258,45 +257,36 @@ bool ZeroSmallMainStream(FileState& file, int64_t size, int64_t limit, const Sto
 // rename. A stop ends the zeroing; the steps that follow report it. Returns
 // the length the main stream is to be lengthened to: the end of its last
 // cluster, or its own size when its zeroing failed (the passes then write
-// the data where it is rather than move it away). The probe's handle stays
-// open for the passes only where it may write and there are passes to serve;
-// it is closed before named streams are opened, which is done unshared, so
-// that no rule of the file system on how a file's streams share can refuse
-// them.
-int64_t ZeroResidentStreams(FileState& file, int64_t size, const StreamNames& streams, const StopFlag* stop)
+// the data where it is rather than move it away).
+int64_t ZeroResidentStreams(FileState& file, const StreamNames& streams, const StopFlag* stop)
 {
     const uint32_t cluster = ClusterSizeOf(file.original.c_str());
     const int64_t limit = InPlaceLimit(cluster);
-    const int64_t target = ZeroSmallMainStream(file, size, limit, stop) ? ClusterEnd(size, cluster) : size;
-    if (!file.handleWrites || size == 0 || !streams.empty()) file.handle.Reset();
+    const int64_t target = ZeroSmallMainStream(file, limit, stop) ? ClusterEnd(file.size, cluster) : file.size;
     if (ZeroSmallAlternateStreams(file.original.c_str(), streams, limit, stop)) file.overwritten = true;
     return target;
 }
 
-// Lengthens the file from `size` to `target` so that the passes cover the
-// slack behind the data. Returns the overwrite length: the target when the
-// file was extended, else the file size.
-int64_t ExtendToClusterBoundary(HANDLE file, int64_t size, int64_t target, const EraseSink& sink)
+// Lengthens the file to `target` so that the passes cover the slack behind
+// the data. Returns nothing; the file's length says how it went.
+void ExtendToClusterBoundary(FileState& file, int64_t target, const EraseSink& sink)
 {
-    if (target <= size) return size;
-    LARGE_INTEGER end;
-    end.QuadPart = target;
-    if (!os.SetFilePointerEx(file, end, nullptr, FILE_BEGIN) || !os.SetEndOfFile(file)) return size;
+    if (target <= file.size || !SetOpenFileLength(file.handle.Get(), target)) return;
+    file.length = target;
     LogFormatted(sink.log, sink.context, 128, L"Extended +%lld bytes for slack space coverage.",
-                 static_cast<long long>(target - size));
-    return target;
+                 static_cast<long long>(target - file.size));
 }
 
 // Writes every pass over the open main stream, reading each back when
-// verification is on. Returns Success, or Canceled / WriteFailed /
-// VerifyFailed (logged as the procedure prescribes).
+// verification is on; `bytesDone` counts what reached the file. Returns
+// Success, or Canceled / WriteFailed / VerifyFailed (logged as the
+// procedure prescribes).
 EraseResult RunPasses(HANDLE file, const wchar_t* path, int64_t length, const PassList& passes,
-                      const EraseSink& sink, EraseRng& rng)
+                      const EraseSink& sink, EraseRng& rng, int64_t& bytesDone)
 {
     const ByteDistribution dist;
     const int32_t passCount = static_cast<int32_t>(passes.size());
     const double totalWork = static_cast<double>(passCount) * static_cast<double>(length);
-    int64_t bytesDone = 0;
     for (int32_t i = 0; i < passCount; ++i) {
         if (StopIsSet(sink.stop)) return LogPassEnded(sink);
         const EraseRng snapshot = rng;
@@ -312,39 +302,36 @@ EraseResult RunPasses(HANDLE file, const wchar_t* path, int64_t length, const Pa
     return EraseResult::Success;
 }
 
-// Overwrites the main stream of a file of `size` bytes, first lengthened to
-// `target`, through the probe's handle when it is still open, else through
-// one opened now, and deletes the file. Returns the erase's result.
-EraseResult OverwriteAndDelete(FileState& state, int64_t size, int64_t target, const PassList& passes,
-                               const wchar_t* successMessage, const EraseSink& sink, EraseRng& rng)
+// Deletes the file through its handle: it goes when the handle closes.
+// Returns Success, or DeleteFailed after logging `failedText`.
+EraseResult DeleteThroughHandle(FileState& file, const wchar_t* failedText, const EraseSink& sink)
 {
-    FileHandle& file = state.handle;
-    DWORD attributes = state.attributes;
-    if (!file.IsValid()) {
-        EraseResult opened = OpenForOverwrite(state.current, sink, file, attributes);
-        if (opened != EraseResult::Success) return opened;
-    }
-    state.overwritten = true;  // the file changes from the extension on
-    DisableCompressionAndSparse(file.Get(), attributes);
-    int64_t length = ExtendToClusterBoundary(file.Get(), size, target, sink);
-    EraseResult written = RunPasses(file.Get(), state.current.c_str(), length, passes, sink, rng);
-    file.Reset();
-    if (written != EraseResult::Success) return written;
-    if (!os.DeleteFileW(state.current.c_str())) {
-        LogText(sink.log, sink.context, L"Failed to delete file after overwrite.");
+    if (!DeleteOpenFile(file.handle.Get())) {
+        LogText(sink.log, sink.context, failedText);
         return EraseResult::DeleteFailed;
     }
-    if (successMessage != nullptr) LogText(sink.log, sink.context, successMessage);
+    file.handle.Reset();
+    file.current.clear();
     return EraseResult::Success;
 }
 
-// Deletes a file that has no bytes to overwrite. Returns Success or DeleteFailed.
-EraseResult DeleteEmptyFile(const wchar_t* path, const EraseSink& sink)
+// Overwrites the main stream of the file, first lengthened to `target`, and
+// deletes it. Until a byte of a pass reaches the file, the file counts as
+// untouched: what lengthening added is taken off again if the erase fails.
+// Returns the erase's result.
+EraseResult OverwriteAndDelete(FileState& file, int64_t target, const PassList& passes,
+                               const wchar_t* successMessage, const EraseSink& sink, EraseRng& rng)
 {
-    LogText(sink.log, sink.context, L"File size is 0. Deleting file.");
-    if (os.DeleteFileW(path)) return EraseResult::Success;
-    LogText(sink.log, sink.context, L"Failed to delete file.");
-    return EraseResult::DeleteFailed;
+    DisableCompressionAndSparse(file.handle.Get(), file.attributes);
+    ExtendToClusterBoundary(file, target, sink);
+    int64_t bytesDone = 0;
+    const EraseResult written =
+        RunPasses(file.handle.Get(), file.current.c_str(), file.length, passes, sink, rng, bytesDone);
+    if (bytesDone > 0) file.overwritten = true;
+    if (written != EraseResult::Success) return written;
+    const EraseResult deleted = DeleteThroughHandle(file, L"Failed to delete file after overwrite.", sink);
+    if (deleted == EraseResult::Success && successMessage != nullptr) LogText(sink.log, sink.context, successMessage);
+    return deleted;
 }
 
 // Gives the file a random name, its first attempts made of `names`, so that
@@ -352,41 +339,41 @@ EraseResult DeleteEmptyFile(const wchar_t* path, const EraseSink& sink)
 // renamed is erased under its own name.
 void ScrambleName(FileState& file, const FirstNameBytes& names, const EraseSink& sink)
 {
-    std::wstring scrambled = ScrambleFileName(file.original.c_str(), names);
+    std::wstring scrambled = ScrambleFileName(file.handle.Get(), file.original, names);
     if (scrambled.empty()) return;
     file.current = scrambled;
     LogText(sink.log, sink.context, L"File name scrambled.");
 }
 
-// Runs the erase of a probed file of `size` bytes from dropping its read-only
-// attribute to its deletion; the file is renamed with `newNames` unless they
-// are null. Returns the erase's result.
-EraseResult EraseProbedFile(FileState& file, int64_t size, const PassList& passes, const wchar_t* successMessage,
+// Runs the erase of a probed file from the in-place zeroing to its
+// deletion; the file is renamed with `newNames` unless they are null.
+// Returns the erase's result.
+EraseResult EraseProbedFile(FileState& file, const PassList& passes, const wchar_t* successMessage,
                             const EraseSink& sink, EraseRng& rng, const FirstNameBytes* newNames)
 {
-    // Cleared before the in-place zeroing, the first write, which a read-only
-    // file would refuse.
-    ClearReadOnly(file);
     const StreamNames streams = ListAlternateStreams(file.original.c_str());
-    const int64_t target = ZeroResidentStreams(file, size, streams, sink.stop);
+    const int64_t target = ZeroResidentStreams(file, streams, sink.stop);
     if (newNames != nullptr) ScrambleName(file, *newNames, sink);
     if (!OverwriteAlternateStreams(file.current.c_str(), streams, passes, sink.log, sink.context, sink.stop, rng,
                                    ByteDistribution(), file.overwritten)) {
         return LogPassEnded(sink);
     }
-    if (size == 0) return DeleteEmptyFile(file.current.c_str(), sink);
-    return OverwriteAndDelete(file, size, target, passes, successMessage, sink, rng);
+    if (file.size > 0) return OverwriteAndDelete(file, target, passes, successMessage, sink, rng);
+    LogText(sink.log, sink.context, L"File size is 0. Deleting file.");
+    return DeleteThroughHandle(file, L"Failed to delete file.", sink);
 }
 
 // A file the erase gave up on before writing to it still holds the user's
-// data whole: give it back its name and its read-only attribute rather than
-// leave it under a name they have never seen. Logs how the rename back went.
-void RestoreUntouchedFile(const FileState& file, const EraseSink& sink)
+// data whole: give it back its length, its name and its read-only
+// attribute rather than leave it as they have never seen it. Logs how the
+// rename back went.
+void RestoreUntouchedFile(FileState& file, const EraseSink& sink)
 {
-    std::wstring where = file.current;
+    const HANDLE handle = file.handle.Get();
+    if (file.length != file.size && SetOpenFileLength(handle, file.size)) file.length = file.size;
     if (file.current != file.original) {
-        if (os.MoveFileW(file.current.c_str(), file.original.c_str())) {
-            where = file.original;
+        if (RenameOpenFile(handle, file.original)) {
+            file.current = file.original;
             LogText(sink.log, sink.context, L"Original file name restored.");
         } else {
             const std::wstring shown = ShownPath(file.current);
@@ -394,7 +381,24 @@ void RestoreUntouchedFile(const FileState& file, const EraseSink& sink)
                          L"Could not restore the original file name; the file is now %ls", shown.c_str());
         }
     }
-    if (file.readOnlyCleared) os.SetFileAttributesW(where.c_str(), file.attributes);
+    if (file.readOnlyCleared) SetOpenFileAttributes(handle, file.attributes);
+}
+
+// Runs the erase of the file `path` from its probe to its deletion. Returns
+// the erase's result; `file` tells where the file is left.
+EraseResult EraseFile(FileState& file, const wchar_t* path, const PassList& passes, const wchar_t* successMessage,
+                      const EraseSink& sink, bool keepName)
+{
+    const EraseResult probed = ProbeFile(file, path, sink);
+    if (probed != EraseResult::Success) return probed;
+    EraseDraw drawn;
+    if (!DrawEraseRandom(drawn)) {
+        LogText(sink.log, sink.context, L"Failed to obtain cryptographic random seed.");
+        return EraseResult::Error;
+    }
+    EraseRng rng;
+    SeedEraseRng(rng, drawn.seed);
+    return EraseProbedFile(file, passes, successMessage, sink, rng, keepName ? nullptr : &drawn.names);
 }
 
 }  // namespace
@@ -407,18 +411,8 @@ EraseResult SecureEraseFile(const wchar_t* path, PassList passes, const wchar_t*
     const EraseSink sink{progress, log, context, stop};
     const std::wstring exact = VerbatimPath(path);
     FileState file{exact, exact};
-    int64_t size = 0;
-    EraseResult probed = ProbeFile(file, path, sink, size);
-    if (probed != EraseResult::Success) return probed;
-    EraseDraw drawn;
-    if (!DrawEraseRandom(drawn)) {
-        LogText(log, context, L"Failed to obtain cryptographic random seed.");
-        return EraseResult::Error;
-    }
-    EraseRng rng;
-    SeedEraseRng(rng, drawn.seed);
-    const EraseResult result =
-        EraseProbedFile(file, size, passes, successMessage, sink, rng, keepName ? nullptr : &drawn.names);
+    const EraseResult result = EraseFile(file, path, passes, successMessage, sink, keepName);
     if (result != EraseResult::Success && !file.overwritten) RestoreUntouchedFile(file, sink);
+    NoteWhereFileIsLeft(exact, file.current);
     return result;
 }

@@ -11,13 +11,14 @@ namespace {
 
 constexpr size_t kSectorAlignment = 4096;
 
-// Opens `path` for read-back; unbuffered reads bypass the system cache.
+// Opens `path` for read-back; unbuffered reads bypass the system cache. It
+// shares everything with the erase's handle, which may write and delete.
 // Returns the handle, or INVALID_HANDLE_VALUE.
 HANDLE OpenForReadBack(const wchar_t* path, bool unbuffered)
 {
     DWORD flags = FILE_FLAG_SEQUENTIAL_SCAN | (unbuffered ? FILE_FLAG_NO_BUFFERING : 0);
-    return os.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                          flags, nullptr);
+    return os.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, flags, nullptr);
 }
 
 // Returns true when `chunk` bytes were read in full into `dest`.

@@ -1,4 +1,4 @@
-#include "engine/cluster_cache.h"
+#include "engine/erase_session.h"
 #include "jobs/job_report.h"
 #include "jobs/jobs.h"
 #include "os/os_seam.h"
@@ -14,10 +14,21 @@ enum class ItemsEnd {
     Failed,    // an item ended in a failure
 };
 
+// Returns the text an item's row ends with: its status word and, when the
+// erase left the file at `leftAt` under a name the user did not give it,
+// that name, so that they can find the file.
+std::wstring ItemEndText(EraseResult result, const std::wstring& leftAt)
+{
+    std::wstring text = ItemStatus(result);
+    if (leftAt.empty()) return text;
+    return text + L"; the file is now named " + leftAt.substr(leftAt.find_last_of(L"\\/") + 1) + L" in the same folder";
+}
+
 // Erases the items in order until one does not succeed or a stop is
 // requested; every item reached gets its status word, after its last
 // percent, as the engine's texts do. Returns how the run ended.
-ItemsEnd EraseEach(EraseMethodFn method, const std::vector<EraseItem>& items, ReportContext& context)
+ItemsEnd EraseEach(EraseMethodFn method, const std::vector<EraseItem>& items, ReportContext& context,
+                   const EraseSession& session)
 {
     for (const EraseItem& item : items) {
         if (stopRequested.load()) {
@@ -27,7 +38,7 @@ ItemsEnd EraseEach(EraseMethodFn method, const std::vector<EraseItem>& items, Re
         context.itemStartedAt = os.GetTickCount64();
         const EraseResult result = method(item.path.c_str(), ReportProgress, ReportMessage, &context,
                                           &stopRequested, false);
-        ReportMessage(ItemStatus(result), &context);
+        ReportMessage(ItemEndText(result, session.leftUnderOtherName).c_str(), &context);
         if (result == EraseResult::Canceled) {
             return ItemsEnd::Stopped;
         }
@@ -44,9 +55,9 @@ ItemsEnd EraseEach(EraseMethodFn method, const std::vector<EraseItem>& items, Re
 // Returns how the run ended.
 ItemsEnd EraseItems(EraseMethodFn method, const std::vector<EraseItem>& items)
 {
-    const ClusterSizeCache clusterSizes;
+    const EraseSession session;
     ReportContext context{mainWindow, -1};
-    const ItemsEnd end = EraseEach(method, items, context);
+    const ItemsEnd end = EraseEach(method, items, context, session);
     SendQueuedReports(context);
     return end;
 }

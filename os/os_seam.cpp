@@ -37,10 +37,7 @@ const OsCalls realCalls = {
     ::SetEndOfFile,
     ::DeviceIoControl,
     ::GetFileAttributesW,
-    ::SetFileAttributesW,
     ::DeleteFileW,
-    ::MoveFileW,
-    ::RemoveDirectoryW,
     ::FindFirstFileW,
     ::FindNextFileW,
     ::FindFirstStreamW,
@@ -59,6 +56,9 @@ const OsCalls realCalls = {
     ::ShellExecuteW,
     StartThreadReal,
     ::GetFileInformationByHandleEx,
+    ::SetFileInformationByHandle,
+    ::GetFinalPathNameByHandleW,
+    ::ReOpenFile,
     ::GetTickCount64,
 };
 

@@ -29,10 +29,7 @@ struct OsCalls {
 
     // Names in the file system.
     DWORD(WINAPI* GetFileAttributesW)(LPCWSTR);
-    BOOL(WINAPI* SetFileAttributesW)(LPCWSTR, DWORD);
     BOOL(WINAPI* DeleteFileW)(LPCWSTR);
-    BOOL(WINAPI* MoveFileW)(LPCWSTR, LPCWSTR);
-    BOOL(WINAPI* RemoveDirectoryW)(LPCWSTR);
     HANDLE(WINAPI* FindFirstFileW)(LPCWSTR, LPWIN32_FIND_DATAW);
     BOOL(WINAPI* FindNextFileW)(HANDLE, LPWIN32_FIND_DATAW);
     HANDLE(WINAPI* FindFirstStreamW)(LPCWSTR, STREAM_INFO_LEVELS, LPVOID, DWORD);
@@ -65,6 +62,14 @@ struct OsCalls {
     // (its size and links, or its attributes and reparse tag), which costs a
     // fraction of asking for all of them at once.
     BOOL(WINAPI* GetFileInformationByHandleEx)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+
+    // An open file changed through its handle (renamed, deleted, lengthened,
+    // its attributes set), so that what changes is the file the handle was
+    // checked to be; where that handle leads; and the same file opened anew
+    // from it, with other access, without asking its path again.
+    BOOL(WINAPI* SetFileInformationByHandle)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    DWORD(WINAPI* GetFinalPathNameByHandleW)(HANDLE, LPWSTR, DWORD, DWORD);
+    HANDLE(WINAPI* ReOpenFile)(HANDLE, DWORD, DWORD, DWORD);
 
     // Time: the milliseconds since the system started, by which a job spaces
     // its reports to the window. Never fails.

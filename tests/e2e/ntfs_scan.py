@@ -104,7 +104,7 @@ def scan(image, stage):
         in_slack.setdefault(name, [at for at, where in names.items() if where.endswith("slack")])
         problems += ["name %s is not in the MFT or an index" % name] * (stage == "before" and len(in_slack[name]) == len(names))
         left = sorted(set(names) - set(in_slack[name]))
-        problems += ["name %s survives at %s" % (name, left)] * bool(left and stage == "erased")
+        problems += ["name %s survives at %s" % (name, [(at, names[at]) for at in left])] * bool(left and stage == "erased")
     json.dump(in_slack, open(image + ".names", "w"))
     return problems
 

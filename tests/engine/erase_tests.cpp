@@ -54,15 +54,25 @@ void CaptureWrites(FakeOs& fake, std::vector<uint8_t>& written)
     };
 }
 
-// Returns a letter for each successful call of a function in `letters`, on `path` unless it is empty; runs folded.
-std::wstring Order(const FakeOs& fake, const std::map<OsFn, wchar_t>& letters, const std::wstring& path = L"")
+// Returns a letter for each successful call of a function in `letters` on a main stream (no ":" past the drive); runs folded.
+std::wstring MainStreamOrder(const FakeOs& fake, const std::map<OsFn, wchar_t>& letters)
 {
     std::wstring order;
     for (const OsCallRecord& call : fake.CallLog()) {
         const auto letter = letters.find(call.fn);
-        if (letter != letters.end() && call.ok && (path.empty() || call.path == path) && !order.ends_with(letter->second)) order += letter->second;
+        if (letter != letters.end() && call.ok && call.path.find(L':', 6) == std::wstring::npos && !order.ends_with(letter->second)) order += letter->second;
     }
     return order;
+}
+
+// Returns the bytes of the open file `h`, read through it.
+std::vector<uint8_t> ReadThrough(HANDLE h)
+{
+    LARGE_INTEGER size = {};
+    std::vector<uint8_t> bytes(GetFileSizeEx(h, &size) ? size.QuadPart : 0);
+    DWORD read = 0;
+    SetFilePointerEx(h, LARGE_INTEGER{}, nullptr, FILE_BEGIN);
+    return ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size() ? bytes : std::vector<uint8_t>();
 }
 
 // Makes the `nth` query of a handle's attributes through `fake` report a link.
@@ -86,11 +96,11 @@ TEST(SecureEraseFile, TheDodExampleInOrderEachPassFlushedAndReadBackUnderAFullAl
     // Seed 5489, then the name: each byte modulo 62 into a-z, A-Z, 0-9.
     fake.ScriptRandom({0x71, 0x15, 0, 0, 0, 0, 0, 0, 0, 25, 26, 51, 52, 61, 62, 123, 124, 185, 186, 247, 248, 255, 9, 60});
     std::vector<uint8_t> lastContents;
-    std::wstring deleted;
-    fake.hooks.DeleteFileW = [&](LPCWSTR name) {
-        deleted = name;
-        lastContents = ReadAll(name);
-        return RealOsCalls().DeleteFileW(name);
+    wchar_t deleted[MAX_PATH] = {};
+    std::vector<int64_t> changes;  // what was changed through the handle, in order
+    fake.hooks.SetFileInformationByHandle = [&](HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID info, DWORD n) {
+        if (c == FileDispositionInfo) RealOsCalls().GetFinalPathNameByHandleW(h, deleted, MAX_PATH, 0), lastContents = ReadThrough(h);
+        return changes.push_back(c), RealOsCalls().SetFileInformationByHandle(h, c, info, n);
     };
     Texts events;
     EXPECT_EQ(EraseResult::Success, Erase(folder.File(L"report.docx", Ramp(5000)), {Fixed(0x5A), Fixed(0xA5), R}, events));
@@ -101,9 +111,12 @@ TEST(SecureEraseFile, TheDodExampleInOrderEachPassFlushedAndReadBackUnderAFullAl
                   L"Verifying pass 2/3 (disk read-back)...", L"Pass 3/3: Random overwrite...", L"%100",
                   L"Verifying pass 3/3 (disk read-back)...", kDone}),
               events);
-    EXPECT_EQ(VerbatimPath(folder / L"azAZ09a9a9a9ahj8"), deleted);
+    EXPECT_TRUE(std::wstring_view(deleted).ends_with(L"\\azAZ09a9a9a9ahj8")) << deleted;
+    // Renamed, lengthened and deleted through the handle it was checked by, never by a path.
+    EXPECT_EQ((std::vector<int64_t>{FileRenameInfo, FileRenameInfo, FileEndOfFileInfo, FileDispositionInfo}), changes);
+    EXPECT_EQ(0, fake.Calls(OsFn::DeleteFileW));
     // A pass that stays in the cache is overwritten there by the next: each is flushed, then read back.
-    EXPECT_EQ(L"WFRWFRWFR", Order(fake, {{OsFn::WriteFile, L'W'}, {OsFn::FlushFileBuffers, L'F'}, {OsFn::ReadFile, L'R'}}, deleted));
+    EXPECT_EQ(L"WFRWFRWFR", MainStreamOrder(fake, {{OsFn::WriteFile, L'W'}, {OsFn::FlushFileBuffers, L'F'}, {OsFn::ReadFile, L'R'}}));
     EraseRng rng(5489);
     rng.discard(26);  // the stream's random pass draws before the file's
     EXPECT_EQ(ExpectedBytes({R}, 8192, rng), lastContents);
@@ -122,11 +135,11 @@ TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
         Texts left;  // the file's name afterwards: its own or "?" for a scrambled one
     } cases[] = {
         {"a link named by the path", true, [](FakeOs& f) { ReportLinkAtQuery(f, 1); }, EraseResult::Refused, kRefusal, {L"f.bin"}},
-        // The probe's own handle follows the file; one reopened after the rename, as for a file with streams, is checked.
-        {"link swapped in before the main stream is reopened", true, [](FakeOs& f) {
-             f.ScriptStreams({{L":Zone.Identifier:$DATA", {}}});
-             ReportLinkAtQuery(f, 2);
-         }, EraseResult::Refused, L"Original file name restored.", {L"f.bin"}},
+        {"a folder on the way became a junction", true, [](FakeOs& f) {
+             f.hooks.GetFinalPathNameByHandleW = [](HANDLE, LPWSTR to, DWORD n, DWORD) { return wcsncpy_s(to, n, L"\\\\?\\D:\\x\\f.bin", _TRUNCATE), static_cast<DWORD>(wcslen(to)); };
+         }, EraseResult::Refused, L"Refusing to follow the path: a folder on the way has become a link or junction, and it now leads to D:\\x\\f.bin.", {L"f.bin"}},
+        {"the first write after the lengthening fails", false, [](FakeOs& f) { f.FailNthCall(OsFn::WriteFile, 1); },
+         EraseResult::WriteFailed, L"Original file name restored.", {L"f.bin"}},
         {"read-back differs", true, [](FakeOs& f) {
              f.hooks.ReadFile = [](HANDLE h, LPVOID b, DWORD n, LPDWORD d, LPOVERLAPPED o) {
                  BOOL ok = RealOsCalls().ReadFile(h, b, n, d, o);
@@ -167,6 +180,7 @@ TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
         Texts left = folder.Tree();
         for (std::wstring& name : left) name = IsScrambledName(name) ? L"?" : name;
         EXPECT_EQ(c.left, left);
+        EXPECT_TRUE(c.left != Texts{L"f.bin"} || ReadAll(folder / L"f.bin") == Ramp(5000)) << "not as the user left it";
         EXPECT_LEDGER_BALANCED(fake);
         const std::vector<OsCallRecord> reads = fake.CallLog(OsFn::ReadFile);
         EXPECT_EQ(c.result == EraseResult::Success ? 3 : 0,  // one unbuffered try per verified pass
@@ -176,26 +190,31 @@ TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
 
 // A random pass over more than 4 MiB has its bytes made on a second thread, and so has its read-back, and one
 // of 32 MiB is also flushed behind its writes: the bytes, their replay and the engine left for the next pass stay
-// those of one thread; a pass cut short still ends; without a thread the pass makes its own bytes; a failed
-// flush behind it fails it.
+// those of one thread; a pass cut short still ends, and a stop is seen at the next 64 KiB, not at the pass's end;
+// without a thread the pass makes its own bytes; a failed flush behind it fails it.
 TEST(SecureEraseFile, ALongPassWritesTheSameBytesWithItsHelperThreadsOrWithout)
 {
-    using Case = std::tuple<size_t, std::function<void(FakeOs&)>, EraseResult>;
+    using Case = std::tuple<size_t, std::function<void(FakeOs&)>, EraseResult, size_t>;  // the last: bytes written
+    constexpr size_t kLong = (4 << 20) + 4096;
     verifyReadBack = 1;
-    for (const auto& [size, arrange, result] : {Case{(4 << 20) + 4096, [](FakeOs&) {}, EraseResult::Success},
-                                               Case{(4 << 20) + 4096, [](FakeOs& f) { f.FailNthCall(OsFn::WriteFile, 5); }, EraseResult::WriteFailed},
-                                               Case{32 << 20, [](FakeOs& f) { f.FailNthCall(OsFn::StartThread, 1), f.FailNthCall(OsFn::FlushFileBuffers, 1); },
-                                                    EraseResult::WriteFailed}}) {
+    for (const auto& [size, arrange, result, bytes] : {
+             Case{kLong, [](FakeOs&) {}, EraseResult::Success, 2 * kLong},
+             Case{kLong, [](FakeOs& f) { f.FailNthCall(OsFn::WriteFile, 5); }, EraseResult::WriteFailed, 4 * 65536},
+             Case{kLong, [](FakeOs& f) { f.hooks.WriteFile = [write = f.hooks.WriteFile, n = 0](auto... a) mutable { return stop = ++n == 3, write(a...); }; },
+                  EraseResult::Canceled, 3 * 65536},
+             Case{32 << 20, [](FakeOs& f) { f.FailNthCall(OsFn::StartThread, 1), f.FailNthCall(OsFn::FlushFileBuffers, 1); },
+                  EraseResult::WriteFailed, 32 << 20}}) {
         TempFolder folder;
         FakeOs fake;
         fake.ScriptRandom({0x71, 0x15, 0, 0, 0, 0, 0, 0});  // seed 5489
-        arrange(fake);
         std::vector<uint8_t> written;
         CaptureWrites(fake, written);
-        const StopFlag never{0};
-        EXPECT_EQ(result, SecureEraseFile(folder.File(L"big", Ramp(size)).c_str(), {R, R}, nullptr, nullptr, nullptr, nullptr, &never, false));
+        arrange(fake);
+        stop = 0;
+        EXPECT_EQ(result, SecureEraseFile(folder.File(L"big", Ramp(size)).c_str(), {R, R}, nullptr, nullptr, nullptr, nullptr, &stop, false));
         EXPECT_EQ(result == EraseResult::Success ? 4 : 1 + (size == 32 << 20), fake.Calls(OsFn::StartThread)) << size;  // writes and read-backs
-        EXPECT_TRUE(written.size() >= (result == EraseResult::Success ? 2 * size : 4 * 65536) && std::equal(written.begin(), written.begin() + std::min(written.size(), 2 * size), ExpectedBytes({R, R}, size, EraseRng(5489)).begin()));
+        EXPECT_EQ(bytes, written.size());
+        EXPECT_TRUE(std::equal(written.begin(), written.end(), ExpectedBytes({R, R}, size, EraseRng(5489)).begin()));
     }
 }
 

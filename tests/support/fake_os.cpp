@@ -77,7 +77,7 @@ Opened Ledger(const void* key, bool release)
 // Returns what `F` returns when it fails.
 template <OsFn F, typename R> R Failure()
 {
-    if constexpr (F == OsFn::CreateFileW || F == OsFn::FindFirstFileW || F == OsFn::FindFirstStreamW) return INVALID_HANDLE_VALUE;
+    if constexpr (F == OsFn::CreateFileW || F == OsFn::ReOpenFile || F == OsFn::FindFirstFileW || F == OsFn::FindFirstStreamW) return INVALID_HANDLE_VALUE;
     else if constexpr (F == OsFn::GetFileAttributesW) return INVALID_FILE_ATTRIBUTES;
     else if constexpr (F == OsFn::BCryptGenRandom) return static_cast<NTSTATUS>(0xC0000001L);
     else if constexpr (F == OsFn::ShellExecuteW) return reinterpret_cast<HINSTANCE>(SE_ERR_NOASSOC);
@@ -101,6 +101,7 @@ template <OsFn F, auto Hook, typename R, typename... A> struct Wrap<F, Hook, R (
         }
         if constexpr (F == OsFn::ReadFile || F == OsFn::WriteFile) record.number = std::get<2>(args), *std::get<3>(args) = 0;
         if constexpr (F == OsFn::CreateFileW) record.number = std::get<1>(args);
+        if constexpr (F == OsFn::GetFileInformationByHandleEx || F == OsFn::SetFileInformationByHandle) record.number = std::get<1>(args);
         const std::optional<DWORD> error = Count(F);
         record.injected = error.has_value();
         const auto& hook = s->owner->hooks.*Hook;
@@ -124,10 +125,11 @@ template <OsFn F, auto Hook, typename R, typename... A> struct Wrap<F, Hook, R (
         const DWORD lastError = GetLastError();
         if constexpr (F == OsFn::ReadFile || F == OsFn::WriteFile) record.done = record.ok ? *std::get<3>(args) : 0;
         std::lock_guard<std::mutex> lock(s->mutex);
-        if constexpr (F == OsFn::CreateFileW || F == OsFn::FindFirstFileW || F == OsFn::FindFirstStreamW ||
+        if constexpr (F == OsFn::CreateFileW || F == OsFn::ReOpenFile || F == OsFn::FindFirstFileW || F == OsFn::FindFirstStreamW ||
                       F == OsFn::AlignedAlloc || F == OsFn::SHBrowseForFolderW) {
             DWORD flags = 0;
             if constexpr (F == OsFn::CreateFileW) flags = std::get<5>(args);
+            if constexpr (F == OsFn::ReOpenFile) flags = std::get<3>(args);
             if (record.ok) ((s->open[result] = Opened{record.path, flags}), ...);
         }
         s->log.push_back(record);

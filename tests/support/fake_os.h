@@ -17,12 +17,11 @@
 // Every entry of the seam, in table order.
 #define TARNWICK_OS_FNS(X)                                                                                       \
     X(CreateFileW) X(CloseHandle) X(ReadFile) X(WriteFile) X(FlushFileBuffers) X(GetFileSizeEx)                  \
-    X(SetFilePointerEx) X(SetEndOfFile) X(DeviceIoControl) X(GetFileAttributesW)                                 \
-    X(SetFileAttributesW) X(DeleteFileW) X(MoveFileW) X(RemoveDirectoryW) X(FindFirstFileW) X(FindNextFileW)     \
-    X(FindFirstStreamW) X(FindNextStreamW) X(FindClose) X(GetVolumePathNameW) X(GetDiskFreeSpaceW)               \
-    X(GetDiskFreeSpaceExW) X(BCryptGenRandom) X(AlignedAlloc) X(AlignedFree) X(MessageBoxW)                      \
+    X(SetFilePointerEx) X(SetEndOfFile) X(DeviceIoControl) X(GetFileAttributesW) X(DeleteFileW)                 \
+    X(FindFirstFileW) X(FindNextFileW) X(FindFirstStreamW) X(FindNextStreamW) X(FindClose) X(GetVolumePathNameW) \
+    X(GetDiskFreeSpaceW) X(GetDiskFreeSpaceExW) X(BCryptGenRandom) X(AlignedAlloc) X(AlignedFree) X(MessageBoxW)  \
     X(SHBrowseForFolderW) X(SHGetPathFromIDListW) X(CoTaskMemFree) X(ShellExecuteW) X(StartThread)               \
-    X(GetFileInformationByHandleEx)
+    X(GetFileInformationByHandleEx) X(SetFileInformationByHandle) X(GetFinalPathNameByHandleW) X(ReOpenFile)
 
 #define TARNWICK_OS_FN_ENUM(name) name,
 enum class OsFn { TARNWICK_OS_FNS(TARNWICK_OS_FN_ENUM) Any };
@@ -31,7 +30,8 @@ enum class OsFn { TARNWICK_OS_FNS(TARNWICK_OS_FN_ENUM) Any };
 struct OsCallRecord {
     OsFn fn = OsFn::Any;
     std::wstring path = {};    // the path argument, or the path a handle was opened with
-    int64_t number = 0;   // CreateFileW: the access asked for; ReadFile, WriteFile: the bytes asked for
+    int64_t number = 0;   // CreateFileW: the access asked for; ReadFile, WriteFile: the bytes asked for;
+                          // Get/SetFileInformationByHandle(Ex): the class of information
     int64_t done = 0;     // ReadFile, WriteFile: the bytes moved
     bool ok = false;      // the call reported success
     bool injected = false;

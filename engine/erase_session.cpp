@@ -1,11 +1,11 @@
-#include "engine/cluster_cache.h"
+#include "engine/erase_session.h"
 
 #include "os/os_seam.h"
 
 namespace {
 
-// The cache that serves the calling thread, or null.
-thread_local ClusterSizeCache* threadCache = nullptr;
+// The session that serves the calling thread, or null.
+thread_local EraseSession* threadSession = nullptr;
 
 // Returns the cluster size of the volume that holds `path`, asked of the
 // system, or 0 when unknown.
@@ -20,25 +20,30 @@ uint32_t AskClusterSize(const wchar_t* path)
 
 }  // namespace
 
-ClusterSizeCache::ClusterSizeCache() : outer_(threadCache)
+EraseSession::EraseSession() : outer_(threadSession)
 {
-    threadCache = this;
+    threadSession = this;
 }
 
-ClusterSizeCache::~ClusterSizeCache()
+EraseSession::~EraseSession()
 {
-    threadCache = outer_;
+    threadSession = outer_;
 }
 
 uint32_t ClusterSizeOf(const wchar_t* path)
 {
     const std::wstring text = path;
     const size_t separator = text.find_last_of(L"\\/");
-    if (threadCache == nullptr || separator == std::wstring::npos) return AskClusterSize(path);
+    if (threadSession == nullptr || separator == std::wstring::npos) return AskClusterSize(path);
     const std::wstring folder = text.substr(0, separator + 1);
-    const auto known = threadCache->sizes_.find(folder);
-    if (known != threadCache->sizes_.end()) return known->second;
+    const auto known = threadSession->sizes_.find(folder);
+    if (known != threadSession->sizes_.end()) return known->second;
     const uint32_t size = AskClusterSize(path);
-    if (size != 0) threadCache->sizes_.emplace(folder, size);
+    if (size != 0) threadSession->sizes_.emplace(folder, size);
     return size;
+}
+
+void NoteWhereFileIsLeft(const std::wstring& original, const std::wstring& current)
+{
+    if (threadSession != nullptr) threadSession->leftUnderOtherName = current != original ? current : std::wstring();
 }
