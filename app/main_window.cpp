@@ -6,13 +6,13 @@
 #include "ui/control_ids.h"
 #include "ui/dpi.h"
 #include "ui/handlers.h"
+#include "ui/taskbar.h"
 #include "ui/ui_state.h"
 
 #include <commctrl.h>
 #include <ole2.h>
 
 const wchar_t kMainWindowClass[] = L"TarnwickForensicsEraserWnd";
-const wchar_t kMainWindowTitle[] = L"Tarnwick File Eraser";
 
 namespace {
 
@@ -39,14 +39,27 @@ HMENU BuildMenuBar()
     return bar;
 }
 
-// Deletes the dialog font and ends the message loop.
+// The message by which the shell tells that the window's taskbar button
+// exists; registered by name, as every program that uses it does.
+UINT taskbarButtonCreated = 0;
+
+// Deletes the dialog font, lets go of the taskbar button and ends the
+// message loop.
 void OnDestroy()
 {
     if (ui.dialogFont) {
         DeleteObject(ui.dialogFont);
         ui.dialogFont = nullptr;
     }
+    ReleaseTaskbar();
     PostQuitMessage(0);
+}
+
+// A window brought to the front has been seen: the taskbar button no
+// longer needs to call for attention.
+void OnActivate(WPARAM state)
+{
+    if (LOWORD(state) != WA_INACTIVE) ClearTaskbarAttention();
 }
 
 // Closing while a job runs only asks it to stop and hides the window: the
@@ -96,6 +109,7 @@ bool InitApplication(HINSTANCE instance)
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kMainWindowClass;
+    taskbarButtonCreated = RegisterWindowMessageW(L"TaskbarButtonCreated");
     return RegisterClassExW(&windowClass) != 0;
 }
 
@@ -108,6 +122,8 @@ HWND CreateMainWindow(int showCommand)
     mainWindow = window;
     if (!window)
         return nullptr;
+    // A program run as administrator hears from the shell only what it lets through.
+    ChangeWindowMessageFilterEx(window, taskbarButtonCreated, MSGFLT_ALLOW, nullptr);
     SIZE size = WindowSizeForClient(kClientWidth, kClientHeight, kMainWindowStyle, WindowDpi(window));
     SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(window, showCommand);
@@ -150,7 +166,15 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_APP_PROGRESS: OnAppProgress(wParam, lParam); return 0;
     case WM_APP_STATUS: OnAppStatus(wParam, lParam); return 0;
     case WM_APP_REPORTS: OnAppReports(wParam, lParam); return 0;
+    case WM_APP_JOB_PROGRESS: OnAppJobProgress(wParam); return 0;
+    case WM_APP_JOB_FACTS: OnAppJobFacts(wParam); return 0;
     case WM_APP_FINISHED: OnAppFinished(wParam); return 0;
-    default: return DefWindowProcW(window, message, wParam, lParam);
+    case WM_ACTIVATE: OnActivate(wParam); return DefWindowProcW(window, message, wParam, lParam);
+    default:
+        if (message == taskbarButtonCreated && message != 0) {
+            OnTaskbarButtonCreated();
+            return 0;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
     }
 }

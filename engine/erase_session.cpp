@@ -47,3 +47,11 @@ void NoteWhereFileIsLeft(const std::wstring& original, const std::wstring& curre
 {
     if (threadSession != nullptr) threadSession->leftUnderOtherName = current != original ? current : std::wstring();
 }
+
+int64_t ClusterEnd(int64_t size, uint32_t cluster)
+{
+    if (cluster == 0) return size;
+    int64_t remainder = size % cluster;
+    if (remainder == 0 || size > INT64_MAX - cluster) return size;
+    return size - remainder + cluster;
+}

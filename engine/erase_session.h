@@ -34,6 +34,11 @@ private:
 // cannot be told; from the calling thread's session when it knows the folder.
 uint32_t ClusterSizeOf(const wchar_t* path);
 
+// Returns the end of the last cluster of a file of `size` bytes, or `size`
+// when the cluster size is unknown (0), the file already ends on a cluster
+// boundary, or the end would not fit in 64 bits.
+int64_t ClusterEnd(int64_t size, uint32_t cluster);
+
 // Tells the calling thread's session, if any, that the erase that ends now
 // leaves its file given as `original` at `current` (empty: gone). Returns
 // nothing.

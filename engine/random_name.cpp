@@ -25,3 +25,8 @@ bool DrawRandomName(std::wstring& name)
     name = RandomNameOf(bytes);
     return true;
 }
+
+bool IsRandomName(const std::wstring& name)
+{
+    return name.size() == kRandomNameLength && name.find_first_not_of(kNameAlphabet) == std::wstring::npos;
+}

@@ -17,3 +17,6 @@ std::wstring RandomNameOf(const RandomNameBytes& bytes);
 // Fills `name` with the name of a 16-byte draw from the cryptographic
 // generator. Returns false, leaving `name` as it was, when the generator fails.
 bool DrawRandomName(std::wstring& name);
+
+// Returns true when `name` could be a random name: 16 letters and digits.
+bool IsRandomName(const std::wstring& name);

@@ -215,17 +215,6 @@ void DisableCompressionAndSparse(HANDLE file, DWORD attributes)
     }
 }
 
-// Returns the end of the last cluster of a file of `size` bytes, or `size`
-// when the cluster size is unknown (0), the file already ends on a cluster
-// boundary, or the end would not fit in 64 bits.
-int64_t ClusterEnd(int64_t size, uint32_t cluster)
-{
-    if (cluster == 0) return size;
-    int64_t remainder = size % cluster;
-    if (remainder == 0 || size > INT64_MAX - cluster) return size;
-    return size - remainder + cluster;
-}
-
 // An MFT record holds at most 4 KiB, so no stream of that size or more lives
 // inside one. Clusters can be smaller, hence the floor below.
 constexpr int64_t kLargestMftRecord = 4096;

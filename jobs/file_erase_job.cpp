@@ -2,10 +2,17 @@
 #include "jobs/job_report.h"
 #include "jobs/jobs.h"
 #include "os/os_seam.h"
+#include "os/verbatim_path.h"
 
 #include <utility>
 
 namespace {
+
+// What an item costs whatever its size (opening, checking, renaming and
+// deleting it), in the units of the job's progress, bytes: about what one
+// of those steps costs in time against writing, so that a job of thousands
+// of small files still moves along with each file.
+constexpr uint64_t kWorkPerFile = 256 * 1024;
 
 // How the run over the items ended.
 enum class ItemsEnd {
@@ -24,20 +31,44 @@ std::wstring ItemEndText(EraseResult result, const std::wstring& leftAt)
     return text + L"; the file is now named " + leftAt.substr(leftAt.find_last_of(L"\\/") + 1) + L" in the same folder";
 }
 
+// Returns the bytes that `passes` write over each item: its size, as the
+// listing reported it (the file is not asked again), lengthened to its
+// cluster's end. The cluster sizes, asked once per folder, serve the erase
+// too.
+std::vector<uint64_t> PlannedBytes(const std::vector<EraseItem>& items, int32_t passes)
+{
+    std::vector<uint64_t> bytes;
+    for (const EraseItem& item : items) {
+        const int64_t size = static_cast<int64_t>(item.size);
+        bytes.push_back(static_cast<uint64_t>(ClusterEnd(size, ClusterSizeOf(VerbatimPath(item.path).c_str()))) * passes);
+    }
+    return bytes;
+}
+
 // Erases the items in order until one does not succeed or a stop is
 // requested; every item reached gets its status word, after its last
-// percent, as the engine's texts do. Returns how the run ended.
+// percent, as the engine's texts do, and counts as done in the job's
+// progress, whose work is the bytes planned, read back when verification is
+// on, and a fixed share per file. Adds what the passes wrote over the files
+// erased to `overwritten`. Returns how the run ended.
 ItemsEnd EraseEach(EraseMethodFn method, const std::vector<EraseItem>& items, ReportContext& context,
-                   const EraseSession& session)
+                   const EraseSession& session, uint64_t& overwritten)
 {
-    for (const EraseItem& item : items) {
+    const std::vector<uint64_t> bytes = PlannedBytes(items, PassCountOf(method));
+    const uint64_t moves = verifyReadBack.load() != 0 ? 2 : 1;
+    context.work.items = static_cast<int32_t>(items.size());
+    for (uint64_t planned : bytes) context.work.total += planned * moves + kWorkPerFile;
+    for (size_t i = 0; i < items.size(); ++i) {
         if (stopRequested.load()) {
             return ItemsEnd::Stopped;
         }
+        const EraseItem& item = items[i];
         context.row = item.row;
         context.itemStartedAt = os.GetTickCount64();
+        BeginJobItem(context, bytes[i] * moves, kWorkPerFile);
         const EraseResult result = method(item.path.c_str(), ReportProgress, ReportMessage, &context,
                                           &stopRequested, false);
+        FinishJobItem(context);
         ReportMessage(ItemEndText(result, session.leftUnderOtherName).c_str(), &context);
         if (result == EraseResult::Canceled) {
             return ItemsEnd::Stopped;
@@ -45,6 +76,7 @@ ItemsEnd EraseEach(EraseMethodFn method, const std::vector<EraseItem>& items, Re
         if (result != EraseResult::Success) {
             return ItemsEnd::Failed;
         }
+        overwritten += bytes[i];
     }
     return ItemsEnd::AllDone;
 }
@@ -53,11 +85,11 @@ ItemsEnd EraseEach(EraseMethodFn method, const std::vector<EraseItem>& items, Re
 // is asked once per folder for the whole run, and what the window is shown
 // is coalesced across it; whatever waits is sent before the run ends.
 // Returns how the run ended.
-ItemsEnd EraseItems(EraseMethodFn method, const std::vector<EraseItem>& items)
+ItemsEnd EraseItems(EraseMethodFn method, const std::vector<EraseItem>& items, JobFacts& facts)
 {
     const EraseSession session;
     ReportContext context{mainWindow, -1};
-    const ItemsEnd end = EraseEach(method, items, context, session);
+    const ItemsEnd end = EraseEach(method, items, context, session, facts.bytesOverwritten);
     SendQueuedReports(context);
     return end;
 }
@@ -70,6 +102,21 @@ JobOutcome OutcomeOf(ItemsEnd end)
         return JobOutcome::Canceled;
     }
     return JobOutcomeOf(end == ItemsEnd::Failed);
+}
+
+// Erases the items and, when every one was done, removes the folders. Returns
+// the outcome to post, with `facts` set to what the job did.
+JobOutcome EraseAndRemove(EraseMethodFn method, const std::vector<EraseItem>& items, std::vector<std::wstring> folders,
+                          JobFacts& facts)
+{
+    const ItemsEnd end = EraseItems(method, items, facts);
+    // The folders go only when every file in them is gone: a canceled item
+    // left files behind even if the stop flag is clear by now.
+    if (end != ItemsEnd::AllDone || stopRequested.load()) return OutcomeOf(end);
+    const std::wstring folderLeft = RemoveFolders(std::move(folders));
+    if (folderLeft.empty() || stopRequested.load()) return JobOutcomeOf(false);
+    SendJobStatus(-1, folderLeft.c_str());
+    return JobOutcome::Incomplete;
 }
 
 }  // namespace
@@ -90,18 +137,8 @@ const wchar_t* ItemStatus(EraseResult result)
 
 void FileEraseJob(EraseMethodFn method, std::vector<EraseItem> items, std::vector<std::wstring> folders)
 {
-    const ItemsEnd end = EraseItems(method, items);
-    // The folders go only when every file in them is gone: a canceled item
-    // left files behind even if the stop flag is clear by now.
-    if (end != ItemsEnd::AllDone || stopRequested.load()) {
-        PostJobOutcome(OutcomeOf(end));
-        return;
-    }
-    const std::wstring folderLeft = RemoveFolders(std::move(folders));
-    if (folderLeft.empty() || stopRequested.load()) {
-        PostJobOutcome(JobOutcomeOf(false));
-        return;
-    }
-    SendJobStatus(-1, folderLeft.c_str());
-    PostJobOutcome(JobOutcome::Incomplete);
+    JobFacts facts;
+    const JobOutcome outcome = EraseAndRemove(method, items, std::move(folders), facts);
+    SendJobFacts(facts);
+    PostJobOutcome(outcome);
 }

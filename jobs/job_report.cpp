@@ -3,6 +3,9 @@
 #include "engine/erase_types.h"
 #include "os/os_seam.h"
 
+#include <cstdio>
+#include <iterator>
+
 HWND mainWindow = nullptr;
 
 namespace {
@@ -30,14 +33,32 @@ JobReport MessageOf(const QueuedReport& report)
     return {WM_APP_STATUS, SignExtendedW(report.row), reinterpret_cast<LPARAM>(report.text.c_str())};
 }
 
-// Sends what is queued in the context: one report as its own message,
-// several in one WM_APP_REPORTS. Returns what SendMessageW returns, or 0
-// when nothing was queued.
+// Returns the work the context's job has done so far.
+uint64_t DoneWork(const JobWork& work)
+{
+    const int32_t percent = work.itemPercent < 0 ? 0 : work.itemPercent > 100 ? 100 : work.itemPercent;
+    const uint64_t done = work.finished + static_cast<uint64_t>(static_cast<double>(work.itemBytes) * percent / 100.0);
+    return done < work.total ? done : work.total;
+}
+
+// Adds the job's progress to `reports` when the window does not show it yet.
+void AddJobProgress(JobWork& work, std::vector<JobReport>& reports)
+{
+    const JobProgress now{DoneWork(work), work.total, work.item, work.items};
+    if (work.total == 0 || (now.done == work.shown.done && now.item == work.shown.item)) return;
+    work.shown = now;
+    reports.push_back({WM_APP_JOB_PROGRESS, reinterpret_cast<WPARAM>(&work.shown), 0});
+}
+
+// Sends what is queued in the context, and the job's progress: one report
+// as its own message, several in one WM_APP_REPORTS. Returns what
+// SendMessageW returns, or 0 when there was nothing to send.
 intptr_t SendQueued(ReportContext& context, uint64_t now)
 {
-    if (context.queued.empty()) return 0;
     std::vector<JobReport> reports;
     for (const QueuedReport& report : context.queued) reports.push_back(MessageOf(report));
+    AddJobProgress(context.work, reports);
+    if (reports.empty()) return 0;
     const JobReport& only = reports.front();
     const intptr_t result =
         reports.size() == 1 ? SendMessageW(context.window, only.message, only.wParam, only.lParam)
@@ -58,7 +79,9 @@ void QueuePercent(ReportContext& context, int32_t percent)
 // Queues the held-back percent if the window does not show it yet.
 void QueueHeldPercent(ReportContext& context)
 {
-    if (context.heldPercent >= 0 && context.heldPercent != context.shownPercent) QueuePercent(context, context.heldPercent);
+    if (context.heldPercent >= 0 && context.heldPercent != context.shownPercent && context.row >= 0) {
+        QueuePercent(context, context.heldPercent);
+    }
     context.heldPercent = -1;
 }
 
@@ -78,11 +101,12 @@ intptr_t ReportProgress(int32_t percent, void* context)
 {
     auto* report = static_cast<ReportContext*>(context);
     const uint64_t now = os.GetTickCount64();
+    if (percent > report->work.itemPercent) report->work.itemPercent = percent;
     if (now - report->sentAt < kReportInterval) {
         report->heldPercent = percent;
         return 0;
     }
-    QueuePercent(*report, percent);
+    if (report->row >= 0) QueuePercent(*report, percent);
     return SendQueued(*report, now);
 }
 
@@ -95,6 +119,22 @@ intptr_t ReportMessage(const wchar_t* text, void* context)
     return MayWait(*report, now) ? 0 : SendQueued(*report, now);
 }
 
+void BeginJobItem(ReportContext& context, uint64_t bytes, uint64_t fixed)
+{
+    context.work.itemBytes = bytes;
+    context.work.itemFixed = fixed;
+    context.work.itemPercent = 0;
+    ++context.work.item;
+}
+
+void FinishJobItem(ReportContext& context)
+{
+    JobWork& work = context.work;
+    work.finished += work.itemBytes + work.itemFixed;
+    work.itemBytes = work.itemFixed = 0;
+    work.itemPercent = 0;
+}
+
 void SendQueuedReports(ReportContext& context)
 {
     SendQueued(context, os.GetTickCount64());
@@ -103,6 +143,23 @@ void SendQueuedReports(ReportContext& context)
 intptr_t SendJobStatus(int32_t row, const wchar_t* text)
 {
     return SendMessageW(mainWindow, WM_APP_STATUS, SignExtendedW(row), reinterpret_cast<LPARAM>(text));
+}
+
+intptr_t SendJobFacts(const JobFacts& facts)
+{
+    return SendMessageW(mainWindow, WM_APP_JOB_FACTS, reinterpret_cast<WPARAM>(&facts), 0);
+}
+
+std::wstring SizeText(uint64_t bytes)
+{
+    const wchar_t* const units[] = {L"KB", L"MB", L"GB", L"TB"};
+    if (bytes < 1024) return std::to_wstring(bytes) + L" bytes";
+    double value = static_cast<double>(bytes) / 1024;
+    size_t unit = 0;
+    for (; value >= 1024 && unit + 1 < std::size(units); ++unit) value /= 1024;
+    wchar_t text[32];
+    swprintf(text, 32, value < 10 ? L"%.1f %ls" : L"%.0f %ls", value, units[unit]);
+    return text;
 }
 
 JobOutcome JobOutcomeOf(bool failed)

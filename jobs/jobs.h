@@ -11,6 +11,7 @@
 struct EraseItem {
     int32_t row;
     std::wstring path;
+    uint64_t size = 0;  // as the listing reported it, for the job's progress
 };
 
 // Returns the word a list row shows once the erase job is done with its item:

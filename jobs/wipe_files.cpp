@@ -124,12 +124,35 @@ bool DeleteWipeSet(WipeSet& set)
     return set.files.empty() && set.spare.empty();
 }
 
-bool AvailableSpace(const std::wstring& folder, uint64_t& bytes)
+bool AvailableSpace(const std::wstring& folder, uint64_t& bytes, uint64_t* volumeFree)
 {
-    ULARGE_INTEGER available{};
-    if (!os.GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return false;
+    ULARGE_INTEGER available{}, free{};
+    if (!os.GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, volumeFree != nullptr ? &free : nullptr)) return false;
     bytes = available.QuadPart;
+    if (volumeFree != nullptr) *volumeFree = free.QuadPart;
     return true;
+}
+
+size_t RemoveEarlierWipeFiles(const std::wstring& folder, uint64_t& bytes)
+{
+    bytes = 0;
+    size_t removed = 0;
+    WIN32_FIND_DATAW entry;
+    const std::wstring pattern = WipeFilePath(folder, L"????????????????");
+    HANDLE found = os.FindFirstFileW(pattern.c_str(), &entry);
+    if (found == INVALID_HANDLE_VALUE) return 0;
+    do {
+        std::wstring name = entry.cFileName;
+        const bool ours = name.size() == 26 && IsRandomName(name.substr(6, kRandomNameLength)) &&
+                          (entry.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DIRECTORY |
+                                                     FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_HIDDEN;
+        if (ours && os.DeleteFileW(WipeFilePath(folder, name.substr(6, kRandomNameLength)).c_str())) {
+            ++removed;
+            bytes += (uint64_t{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
+        }
+    } while (os.FindNextFileW(found, &entry));
+    os.FindClose(found);
+    return removed;
 }
 
 AddResult AddWipeFile(WipeSet& set, const std::wstring& name, uint64_t size, uint64_t floor)
@@ -161,15 +184,18 @@ uint64_t TotalLength(const WipeSet& set)
     return total;
 }
 
-bool FillFreeFileRecords(WipeSet& set, uint64_t drop)
+bool FillFreeFileRecords(WipeSet& set, uint64_t drop, size_t& fillers)
 {
     uint64_t atStart = 0;
     std::vector<uint8_t> data(kFillerSize);
+    fillers = 0;
     if (!AvailableSpace(set.folder, atStart) ||
         !BCRYPT_SUCCESS(os.BCryptGenRandom(nullptr, data.data(), kFillerSize, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
         return true;
     }
+    const size_t spareBefore = set.spare.size();
     const bool finished = CreateFillers(set, atStart, drop, data);
+    fillers = set.spare.size() - spareBefore;
     DeleteSpareFiles(set);
     return finished;
 }

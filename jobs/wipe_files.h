@@ -40,8 +40,16 @@ bool DeleteWipeSet(WipeSet& set);
 enum class AddResult { Added, NotCreated, NoSpace };
 
 // Returns true with `bytes` set to the space available to this user on the
-// volume of `folder`; false when it cannot be read.
-bool AvailableSpace(const std::wstring& folder, uint64_t& bytes);
+// volume of `folder`, and `volumeFree`, when given, to the volume's free
+// space, more than `bytes` where a quota limits the user; false when it
+// cannot be read.
+bool AvailableSpace(const std::wstring& folder, uint64_t& bytes, uint64_t* volumeFree = nullptr);
+
+// Deletes the wipe and filler files that an earlier wipe, cut off by a
+// crash, a power cut or the process being killed, left in `folder`: hidden
+// files named "_wipe_", 16 letters and digits and ".tmp", and nothing else.
+// Returns how many it deleted, with `bytes` set to what they held.
+size_t RemoveEarlierWipeFiles(const std::wstring& folder, uint64_t& bytes);
 
 // Creates the hidden wipe file "_wipe_<name>.tmp" in the set's folder and
 // gives it `size` bytes, or nine tenths of that and so on, but never `floor`
@@ -57,5 +65,6 @@ uint64_t TotalLength(const WipeSet& set);
 // inside a file record, until one cannot be created or written or the free
 // space has fallen by more than `drop` since the start (the volume had to
 // make room for further records, or is one that stores even small files in
-// clusters), then deletes them. Returns false when a stop request ended it.
-bool FillFreeFileRecords(WipeSet& set, uint64_t drop);
+// clusters), then deletes them. Returns false when a stop request ended it;
+// `fillers` is set to how many it made.
+bool FillFreeFileRecords(WipeSet& set, uint64_t drop, size_t& fillers);

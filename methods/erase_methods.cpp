@@ -27,15 +27,15 @@ PassSpec Random()
 }  // namespace
 
 const EraseMethod EraseMethodTable[kEraseMethodCount] = {
-    {L"Random (1-pass) -- Recommended (NIST SP 800-88 Rev.2)", EraseRandom},
-    {L"Zero fill (1-pass)", EraseZeroFill},
-    {L"GOST R 50739-95 (2-pass)", EraseGost},
-    {L"DoD 5220.22-M (3-pass) -- Legacy", EraseDod3Pass},
-    {L"DoD 5220.22-M ECE (7-pass) -- Legacy", EraseDodEce7Pass},
-    {L"HMG IS5 Enhanced (3-pass) -- Legacy (IS5 deprecated by NCSC)", EraseHmgIs5},
-    {L"Schneier (7-pass) -- Legacy", EraseSchneier},
-    {L"BSI/VSITR (7-pass) -- Legacy", EraseBsiVsitr},
-    {L"Gutmann (35-pass) -- Legacy (magnetic-media era)", EraseGutmann},
+    {L"Random (1-pass) -- Recommended (NIST SP 800-88 Rev.2)", EraseRandom, 1},
+    {L"Zero fill (1-pass)", EraseZeroFill, 1},
+    {L"GOST R 50739-95 (2-pass)", EraseGost, 2},
+    {L"DoD 5220.22-M (3-pass) -- Legacy", EraseDod3Pass, 3},
+    {L"DoD 5220.22-M ECE (7-pass) -- Legacy", EraseDodEce7Pass, 7},
+    {L"HMG IS5 Enhanced (3-pass) -- Legacy (IS5 deprecated by NCSC)", EraseHmgIs5, 3},
+    {L"Schneier (7-pass) -- Legacy", EraseSchneier, 7},
+    {L"BSI/VSITR (7-pass) -- Legacy", EraseBsiVsitr, 7},
+    {L"Gutmann (35-pass) -- Legacy (magnetic-media era)", EraseGutmann, 35},
 };
 
 // The whole width is compared, so a stray value above 32 bits cannot
@@ -45,6 +45,14 @@ const EraseMethod& SelectEraseMethod(intptr_t comboIndex)
 {
     const uintptr_t index = static_cast<uintptr_t>(comboIndex);
     return EraseMethodTable[index < kEraseMethodCount ? index : 0];
+}
+
+int32_t PassCountOf(EraseMethodFn run)
+{
+    for (const EraseMethod& method : EraseMethodTable) {
+        if (method.run == run) return method.passes;
+    }
+    return 1;
 }
 
 bool DrawMethodBytes(uint8_t* dest, uint32_t count)

@@ -11,6 +11,7 @@ using EraseMethodFn = EraseResult (*)(const wchar_t* path, ProgressFn progress, 
 struct EraseMethod {
     const wchar_t* displayName;
     EraseMethodFn run;
+    int32_t passes;  // over the main stream, as the method writes them
 };
 
 constexpr int kEraseMethodCount = 9;
@@ -19,6 +20,10 @@ extern const EraseMethod EraseMethodTable[kEraseMethodCount];
 // Returns the method for a combo-box selection: the index is read as unsigned,
 // and anything above 8 (including -1, no selection) selects row 0.
 const EraseMethod& SelectEraseMethod(intptr_t comboIndex);
+
+// Returns the number of passes of the table's method `run`, or 1 for a
+// method that is not in the table.
+int32_t PassCountOf(EraseMethodFn run);
 
 EraseResult EraseRandom(const wchar_t*, ProgressFn, LogFn, void*, const StopFlag*, bool);
 EraseResult EraseZeroFill(const wchar_t*, ProgressFn, LogFn, void*, const StopFlag*, bool);

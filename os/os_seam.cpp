@@ -54,6 +54,7 @@ const OsCalls realCalls = {
     ::SHGetPathFromIDListW,
     ::CoTaskMemFree,
     ::ShellExecuteW,
+    ::CoCreateInstance,
     StartThreadReal,
     ::GetFileInformationByHandleEx,
     ::SetFileInformationByHandle,

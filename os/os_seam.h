@@ -52,6 +52,8 @@ struct OsCalls {
     BOOL(WINAPI* SHGetPathFromIDListW)(PCIDLIST_ABSOLUTE, LPWSTR);
     void(WINAPI* CoTaskMemFree)(LPVOID);
     HINSTANCE(WINAPI* ShellExecuteW)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+    // The shell's objects, such as the taskbar list behind the window's button.
+    HRESULT(WINAPI* CoCreateInstance)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
 
     // Threads. Starts `body` on a new thread held by `thread`, which must be
     // empty. Returns false, with `thread` left empty and `body` dropped, when the

@@ -44,7 +44,8 @@ wine_environment() {
 
 # Creates the build folder's Wine prefix once. Without a window manager Wine
 # stalls about two seconds on every hide or destroy of a shown window unless
-# its windows are unmanaged, and nothing may ever start a browser.
+# its windows are unmanaged, nothing may ever start a browser, and a crash
+# must end the program rather than wait in a debugger.
 prepare_wine_prefix() {
     wine_environment "$1"
     [ -f "$WINEPREFIX/.tarnwick-ready" ] && return 0
@@ -54,6 +55,9 @@ prepare_wine_prefix() {
     wineserver -w
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /t REG_SZ /d '' /f >/dev/null 2>&1
+    # A program that crashes ends at once, with its exit code, instead of
+    # waiting in a debugger that nobody answers.
+    wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1
     wineserver -w
     # The caption buttons' glyphs come from Marlett.
     cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true

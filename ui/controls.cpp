@@ -121,7 +121,7 @@ void OnCreate(HWND window)
         ui.*layout.handle = CreateControl(window, layout, dpi);
     ApplyDialogFont(dpi);
     SetUpFileList(dpi);
-    SendMessageW(ui.progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendMessageW(ui.progressBar, PBM_SETRANGE32, 0, kProgressRange);
     FillMethodCombo();
     SendMessageW(ui.verifyCheck, BM_SETCHECK, BST_CHECKED, 0);
     DragAcceptFiles(window, TRUE);

@@ -12,4 +12,6 @@ void OnWipeFreeSpace();                           // Wipe Free Space command
 void OnAppProgress(WPARAM percent, LPARAM row);   // WM_APP_PROGRESS
 void OnAppStatus(WPARAM row, LPARAM text);        // WM_APP_STATUS
 void OnAppReports(WPARAM count, LPARAM reports); // WM_APP_REPORTS
+void OnAppJobProgress(WPARAM report);             // WM_APP_JOB_PROGRESS
+void OnAppJobFacts(WPARAM facts);                 // WM_APP_JOB_FACTS
 void OnAppFinished(WPARAM outcome);               // WM_APP_FINISHED

@@ -4,6 +4,7 @@
 #include "engine/erase_types.h"
 #include "jobs/job_report.h"
 #include "os/os_seam.h"
+#include "ui/job_progress_view.h"
 #include "ui/ui_state.h"
 
 #include <commctrl.h>
@@ -30,24 +31,26 @@ bool JobIsRunning()
     return workerThread.joinable();
 }
 
-EraseMethodFn CaptureJobOptions()
+const EraseMethod& CaptureJobOptions()
 {
     LRESULT selection = SendMessageW(ui.methodCombo, CB_GETCURSEL, 0, 0);
     bool verify = SendMessageW(ui.verifyCheck, BM_GETCHECK, 0, 0) == BST_CHECKED;
     verifyReadBack.exchange(verify ? 1 : 0);
     stopRequested.exchange(0);
-    return SelectEraseMethod(selection).run;
+    return SelectEraseMethod(selection);
 }
 
-bool StartJob(const wchar_t* startedText, std::function<void()> job)
+bool StartJob(const wchar_t* startedText, bool wipe, std::function<void()> job)
 {
     ShowRunningState(true, startedText);
+    ShowJobProgressStarted(wipe);
     if (os.StartThread(std::move(job), &workerThread))
         return true;
     // No job will ever post WM_APP_FINISHED, so leave the running state here,
     // and say why in both the status line and a box the user cannot miss.
     ui.rowsBelongToJob = false;
     ShowRunningState(false, kNoWorkerText);
+    ShowJobProgressEnded(JobOutcome::Canceled);
     os.MessageBoxW(mainWindow, kNoWorkerText, L"Tarnwick File Eraser", MB_OK | MB_ICONERROR);
     return false;
 }

@@ -13,9 +13,10 @@ bool JobIsRunning();
 
 // Reads the method combo box and the verify check box, stores the check box
 // into verifyReadBack and clears stopRequested. Returns the chosen method.
-EraseMethodFn CaptureJobOptions();
+const EraseMethod& CaptureJobOptions();
 
 // Puts the window into its running state showing `startedText` and runs
-// `job` on the worker thread. Returns false when the thread cannot be
-// started; the window is then back to idle and says so.
-bool StartJob(const wchar_t* startedText, std::function<void()> job);
+// `job` on the worker thread; the job's whole progress is shown as a wipe's
+// (its rate) when `wipe`, else as an erase's (its files). Returns false when
+// the thread cannot be started; the window is then back to idle and says so.
+bool StartJob(const wchar_t* startedText, bool wipe, std::function<void()> job);

@@ -5,6 +5,7 @@
 #include "os/os_seam.h"
 #include "ui/file_list.h"
 #include "ui/handlers.h"
+#include "ui/job_record.h"
 #include "ui/job_start.h"
 #include "ui/ui_state.h"
 
@@ -117,12 +118,14 @@ void OnStartErase()
     ui.rowsBelongToJob = true;
     // The question box runs its own message loop, in which another command
     // may have started a job.
-    if (!UserConfirmsErase(AnyItemOnSsdLikeVolume(items)) || JobIsRunning())
+    const bool ssdLike = AnyItemOnSsdLikeVolume(items);
+    if (!UserConfirmsErase(ssdLike) || JobIsRunning())
         return;
-    EraseMethodFn method = CaptureJobOptions();
-    StartJob(L"Started erasing files...",
-             [method, items = std::move(items), folders = droppedFolders]() mutable {
-                 FileEraseJob(method, std::move(items), std::move(folders));
+    const EraseMethod& method = CaptureJobOptions();
+    BeginEraseRecord(items, droppedFolders, method, ssdLike);
+    StartJob(L"Started erasing files...", false,
+             [run = method.run, items = std::move(items), folders = droppedFolders]() mutable {
+                 FileEraseJob(run, std::move(items), std::move(folders));
              });
 }
 

@@ -24,6 +24,12 @@ struct UiState {
 
 extern UiState ui;
 
+// The window's own title: the program's name.
+extern const wchar_t kMainWindowTitle[];
+
+// The progress bar counts a whole job in tenths of a percent.
+constexpr int kProgressRange = 1000;
+
 // The single worker thread: joinable from a job's start until its
 // WM_APP_FINISHED has been handled.
 extern std::thread workerThread;

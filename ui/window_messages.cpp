@@ -2,76 +2,118 @@
 #include "jobs/job_report.h"
 #include "ui/file_list.h"
 #include "ui/handlers.h"
+#include "ui/job_progress_view.h"
+#include "ui/job_record.h"
 #include "ui/ui_state.h"
 
 #include <commctrl.h>
 #include <cstdint>
 #include <cwchar>
+#include <string>
+#include <unordered_set>
+#include <utility>
 
 namespace {
+
+// Returns the 32-bit signed value a report carries in a pointer-sized parameter.
+int32_t ReportedValue(uintptr_t value)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(value));
+}
 
 // Returns the list row a report names, or -1 when it names none or when the
 // rows it was meant for are no longer shown.
 int ReportedRow(uintptr_t value)
 {
-    int row = static_cast<int32_t>(static_cast<uint32_t>(value));
-    return ui.rowsBelongToJob ? row : -1;
+    return ui.rowsBelongToJob ? ReportedValue(value) : -1;
 }
 
-// Returns the status line text for a job's outcome, or null for an
+// Returns the status line text for a job's outcome, or an empty text for an
 // incomplete job, which has just said on the status line what it left
-// undone; unknown values count as success.
-const wchar_t* OutcomeText(int32_t outcome)
+// undone; unknown values count as success. A wipe has no rows to tell why
+// it failed, so its reason, the job's last text, stays on the status line.
+std::wstring OutcomeText(int32_t outcome)
 {
     switch (static_cast<JobOutcome>(outcome)) {
-    case JobOutcome::Incomplete: return nullptr;
+    case JobOutcome::Incomplete: return L"";
     case JobOutcome::Canceled: return L"Operation was canceled.";
-    case JobOutcome::Failed: return L"Operation stopped due to error. Check per-item status for details.";
+    case JobOutcome::Failed: break;
     default: return L"Operation completed successfully.";
     }
+    wchar_t reason[1024] = {};
+    if (lastJob.wipe && GetWindowTextW(ui.statusLine, reason, 1024) > 0) return L"Operation stopped due to error: " + std::wstring(reason);
+    return L"Operation stopped due to error. Check per-item status for details.";
+}
+
+// Shows `percent` in list row `row`.
+void ShowRowPercent(int row, int32_t percent)
+{
+    wchar_t text[32];
+    swprintf(text, 32, L"Progress: %d%%", percent);
+    SetRowStatus(row, text);
+}
+
+// Shows one report of a batch unless a later one of the batch replaces it:
+// `shownRows` holds the rows, and -1 the status line, that a later report
+// has shown already, and `progressShown` whether the job's progress has.
+void ShowUnlessReplaced(const JobReport& report, std::unordered_set<int>& shownRows, bool& progressShown)
+{
+    if (report.message == WM_APP_JOB_PROGRESS) {
+        if (!std::exchange(progressShown, true)) OnAppJobProgress(report.wParam);
+        return;
+    }
+    const bool status = report.message == WM_APP_STATUS;
+    const int row = ReportedRow(status ? report.wParam : static_cast<uintptr_t>(report.lParam));
+    if (row >= 0 && shownRows.insert(row).second) {
+        NoteRowReported(row);
+        if (status) SetRowStatus(row, reinterpret_cast<const wchar_t*>(report.lParam));
+        else ShowRowPercent(row, ReportedValue(report.wParam));
+    }
+    if (status && shownRows.insert(-1).second) SetWindowTextW(ui.statusLine, reinterpret_cast<const wchar_t*>(report.lParam));
 }
 
 }  // namespace
 
 void OnAppProgress(WPARAM percent, LPARAM row)
 {
-    int value = static_cast<int32_t>(static_cast<uint32_t>(percent));
-    int target = ReportedRow(static_cast<uintptr_t>(row));
-    if (target >= 0) {
-        wchar_t text[32];
-        swprintf(text, 32, L"Progress: %d%%", value);
-        SetRowStatus(target, text);
-    }
-    SendMessageW(ui.progressBar, PBM_SETPOS, static_cast<WPARAM>(value), 0);
+    const int target = ReportedRow(static_cast<uintptr_t>(row));
+    if (target < 0) return;
+    NoteRowReported(target);
+    ShowRowPercent(target, ReportedValue(percent));
 }
 
 void OnAppStatus(WPARAM row, LPARAM text)
 {
     const auto* message = reinterpret_cast<const wchar_t*>(text);
-    int target = ReportedRow(row);
-    if (target >= 0)
+    const int target = ReportedRow(row);
+    if (target >= 0) {
+        NoteRowReported(target);
         SetRowStatus(target, message);
+    }
     SetWindowTextW(ui.statusLine, message);
 }
 
+// Texts that a later text of the same batch replaces would never be painted:
+// each row, the status line and the progress show only their last one.
 void OnAppReports(WPARAM count, LPARAM reports)
 {
     const auto* report = reinterpret_cast<const JobReport*>(reports);
-    for (WPARAM i = 0; i < count; ++i) {
-        if (report[i].message == WM_APP_PROGRESS)
-            OnAppProgress(report[i].wParam, report[i].lParam);
-        else if (report[i].message == WM_APP_STATUS)
-            OnAppStatus(report[i].wParam, report[i].lParam);
-    }
+    std::unordered_set<int> shownRows;
+    bool progressShown = false;
+    for (WPARAM i = count; i-- > 0;) ShowUnlessReplaced(report[i], shownRows, progressShown);
 }
 
-void OnAppFinished(WPARAM outcome)
+void OnAppFinished(WPARAM outcomeValue)
 {
-    if (const wchar_t* text = OutcomeText(static_cast<int32_t>(static_cast<uint32_t>(outcome))))
-        SetWindowTextW(ui.statusLine, text);
+    const int32_t value = ReportedValue(outcomeValue);
+    const std::wstring text = OutcomeText(value);
+    if (!text.empty()) SetWindowTextW(ui.statusLine, text.c_str());
     SendMessageW(ui.progressBar, PBM_SETPOS, 0, 0);
     EnableWindow(ui.startButton, TRUE);
     EnableWindow(ui.cancelButton, FALSE);
+    const JobOutcome outcome = value >= 0 && value <= 3 ? static_cast<JobOutcome>(value) : JobOutcome::Completed;
+    EndJobRecord(outcome);
+    ShowJobProgressEnded(outcome);
     // The worker has posted its last message and only frees its own memory now.
     if (workerThread.joinable())
         workerThread.detach();

@@ -3,6 +3,7 @@
 #include "jobs/jobs.h"
 #include "os/os_seam.h"
 #include "ui/handlers.h"
+#include "ui/job_record.h"
 #include "ui/job_start.h"
 #include "ui/ui_state.h"
 
@@ -62,7 +63,8 @@ void OnWipeFreeSpace()
     if (!BrowseForWipeFolder(folder) || !os.GetVolumePathNameW(folder, volume, MAX_PATH) ||
         !os.GetDiskFreeSpaceExW(volume, &available, nullptr, nullptr))
         return;
-    if (!UserConfirmsWipe(volume, available.QuadPart, HasNoSeekPenalty(volume)))
+    const bool ssdLike = HasNoSeekPenalty(volume);
+    if (!UserConfirmsWipe(volume, available.QuadPart, ssdLike))
         return;
     // The browser and the question run their own message loops, in which
     // another command may have started a job.
@@ -70,8 +72,9 @@ void OnWipeFreeSpace()
         ShowBusy();
         return;
     }
-    EraseMethodFn method = CaptureJobOptions();
-    StartJob(L"Started wiping free space...", [method, path = std::wstring(folder)]() mutable {
-        FreeSpaceWipeJob(std::move(path), method);
+    const EraseMethod& method = CaptureJobOptions();
+    BeginWipeRecord(folder, volume, method, ssdLike);
+    StartJob(L"Started wiping free space...", true, [run = method.run, path = std::wstring(folder)]() mutable {
+        FreeSpaceWipeJob(std::move(path), run);
     });
 }

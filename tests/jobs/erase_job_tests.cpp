@@ -12,22 +12,24 @@
 
 using Texts = std::vector<std::wstring>;
 
-// Three files and a dropped folder with a subfolder, erased with a method of three passes, read back. The rows
-// tell what became of each item; a file nothing was written to keeps its name and bytes.
+// Three files (the second grown since it was listed at 100 bytes, the third empty) and a dropped folder with a
+// subfolder, erased with a method of three passes, read back. The rows tell what became of each item; a file nothing
+// was written to keeps its name and bytes. The job's progress only grows, to 100 % when all is done: each file
+// weighs its listed size to its cluster's end, three times written and read, and a fixed 256 KiB.
 TEST(FileEraseJob, StopsAtAFailedItemAndNamesAFolderThatStays)
 {
     enum Twist { None, Held, LateFile };
-    const struct { Twist twist; int32_t outcome; const wchar_t* second; Texts left; } cases[] = {
-        {None, 0, L"Done", {}},
-        {Held, 2, L"Open Failed", {L"D", L"D\\sub", L"f1", L"f2"}},
-        {LateFile, 3, L"Done", {L"D", L"D\\sub", L"D\\sub\\late.txt"}},
+    const struct { Twist twist; int32_t outcome; const wchar_t* second; Texts left; int32_t progress; } cases[] = {
+        {None, 0, L"Done", {}, 10000},
+        {Held, 2, L"Open Failed", {L"D", L"D\\sub", L"f1", L"f2"}, 6952},  // (311,296 + 286,720) of 860,160
+        {LateFile, 3, L"Done", {L"D", L"D\\sub", L"D\\sub\\late.txt"}, 10000},
     };
     verifyReadBack = 1;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.twist);
         TempFolder temp;
         std::vector<EraseItem> items;
-        for (uint8_t i = 0; i < 3; ++i) items.push_back({i, temp.File(L"f" + std::to_wstring(i), Ramp(5000, i))});
+        for (uint8_t i = 0; i < 3; ++i) items.push_back({i, temp.File(L"f" + std::to_wstring(i), Ramp(i < 2 ? 5000 : 0, i)), i ? 100u * (i == 1) : 5000u});
         const Texts folders = {temp.Folder(L"D"), temp.Folder(L"D\\sub")};
         if (c.twist == LateFile) temp.File(L"D\\sub\\late.txt", Ramp(10));  // written there after the drop
         // Held as indexers and viewers hold files: reading, letting others read and delete it, but not write it.
@@ -46,6 +48,8 @@ TEST(FileEraseJob, StopsAtAFailedItemAndNamesAFolderThatStays)
         EXPECT_EQ(c.left, left);
         EXPECT_TRUE(c.twist != Held || ReadAll(items[1].path) == Ramp(5000, 1)) << "the held file lost its bytes";
         EXPECT_EQ(c.twist == LateFile ? L"Folder not removed (not empty): " + folders[1] : L"", window.LastStatus(-1));
+        const std::vector<int32_t> progress = window.JobProgressShown();
+        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()) && progress.back() == c.progress) << progress.back();
     }
     verifyReadBack = 0;
 }

@@ -14,7 +14,8 @@
 #include <thread>
 #include <vector>
 
-// One report: `first` is the percent (PROGRESS), the row (STATUS) or the outcome (FINISHED);
+// One report: `first` is the percent (PROGRESS), the row (STATUS), the job's progress in hundredths of a percent
+// (JOB_PROGRESS) or the outcome (FINISHED);
 // `text` is the status text, copied while the sender waits; `send` numbers the message it came in.
 struct WindowReport { UINT message; int32_t first; std::wstring text; int send; };
 
@@ -46,6 +47,14 @@ struct JobWindow {
         return reports.back().message == WM_APP_FINISHED ? reports.back().first : -1;
     }
 
+    // Returns the job's progress as reported, in hundredths of a percent.
+    std::vector<int32_t> JobProgressShown() const
+    {
+        std::vector<int32_t> shown;
+        for (const WindowReport& r : reports) if (r.message == WM_APP_JOB_PROGRESS) shown.push_back(r.first);
+        return shown;
+    }
+
     // Returns the last WM_APP_STATUS text for `row`, or an empty string.
     std::wstring LastStatus(int32_t row) const
     {
@@ -59,7 +68,7 @@ struct JobWindow {
     // Records our messages, those sent together one by one.
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     {
-        if (message < WM_APP_PROGRESS || message > WM_APP_REPORTS) return DefWindowProcW(hwnd, message, wParam, lParam);
+        if (message < WM_APP_PROGRESS || message > WM_APP_JOB_PROGRESS) return DefWindowProcW(hwnd, message, wParam, lParam);
         auto* self = reinterpret_cast<JobWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         ++self->sends_;
         const auto* together = reinterpret_cast<const JobReport*>(lParam);
@@ -72,8 +81,10 @@ struct JobWindow {
     void Record(UINT message, WPARAM wParam, LPARAM lParam)
     {
         const wchar_t* text = message == WM_APP_STATUS && lParam ? reinterpret_cast<const wchar_t*>(lParam) : L"";
-        reports.push_back({message, static_cast<int32_t>(wParam), text, sends_});
-        EXPECT_EQ(static_cast<intptr_t>(reports.back().first), static_cast<intptr_t>(wParam));
+        const auto* progress = reinterpret_cast<const JobProgress*>(wParam);
+        const bool job = message == WM_APP_JOB_PROGRESS;
+        reports.push_back({message, static_cast<int32_t>(job ? progress->done * 10000 / progress->total : wParam), text, sends_});
+        EXPECT_TRUE(job || static_cast<intptr_t>(reports.back().first) == static_cast<intptr_t>(wParam));
         finished_ |= message == WM_APP_FINISHED;
         if (onReport) onReport(reports.back());
     }

@@ -81,6 +81,7 @@ template <OsFn F, typename R> R Failure()
     else if constexpr (F == OsFn::GetFileAttributesW) return INVALID_FILE_ATTRIBUTES;
     else if constexpr (F == OsFn::BCryptGenRandom) return static_cast<NTSTATUS>(0xC0000001L);
     else if constexpr (F == OsFn::ShellExecuteW) return reinterpret_cast<HINSTANCE>(SE_ERR_NOASSOC);
+    else if constexpr (F == OsFn::CoCreateInstance) return E_FAIL;
     else return R{};
 }
 

@@ -20,7 +20,7 @@
     X(SetFilePointerEx) X(SetEndOfFile) X(DeviceIoControl) X(GetFileAttributesW) X(DeleteFileW)                 \
     X(FindFirstFileW) X(FindNextFileW) X(FindFirstStreamW) X(FindNextStreamW) X(FindClose) X(GetVolumePathNameW) \
     X(GetDiskFreeSpaceW) X(GetDiskFreeSpaceExW) X(BCryptGenRandom) X(AlignedAlloc) X(AlignedFree) X(MessageBoxW)  \
-    X(SHBrowseForFolderW) X(SHGetPathFromIDListW) X(CoTaskMemFree) X(ShellExecuteW) X(StartThread)               \
+    X(SHBrowseForFolderW) X(SHGetPathFromIDListW) X(CoTaskMemFree) X(ShellExecuteW) X(CoCreateInstance) X(StartThread)               \
     X(GetFileInformationByHandleEx) X(SetFileInformationByHandle) X(GetFinalPathNameByHandleW) X(ReOpenFile)
 
 #define TARNWICK_OS_FN_ENUM(name) name,
