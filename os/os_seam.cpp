@@ -1,5 +1,7 @@
 #include "os/os_seam.h"
 
+#include "os/file_dialogs.h"
+
 #include <malloc.h>
 #include <system_error>
 #include <utility>
@@ -37,6 +39,7 @@ const OsCalls realCalls = {
     ::SetEndOfFile,
     ::DeviceIoControl,
     ::GetFileAttributesW,
+    ::GetFileAttributesExW,
     ::SetFileAttributesW,
     ::DeleteFileW,
     ::MoveFileW,
@@ -59,6 +62,8 @@ const OsCalls realCalls = {
     ::ShellExecuteW,
     StartThreadReal,
     ::GetFileInformationByHandleEx,
+    ChooseOpenPathsReal,
+    ChooseSavePathReal,
     ::GetTickCount64,
 };
 
