@@ -11,6 +11,7 @@
 struct EraseItem {
     int32_t row;
     std::wstring path;
+    uint64_t size = 0;  // in bytes, as the file list found it
 };
 
 // Returns the word a list row shows once the erase job is done with its item:

@@ -34,7 +34,7 @@ std::vector<EraseItem> CollectEraseItems(int rowCount)
             continue;
         if (item.lParam < 0 || static_cast<size_t>(item.lParam) >= droppedFiles.size())
             continue;
-        items.push_back({row, droppedFiles[item.lParam]});
+        items.push_back({row, droppedFiles[item.lParam], droppedSizes[item.lParam]});
     }
     return items;
 }
@@ -112,12 +112,12 @@ void OnStartErase()
     std::vector<EraseItem> items = CollectEraseItems(rowCount);
     if (items.empty())
         return;
-    // From here the rows are the job's; a drop, even one that arrives while
-    // the question is open, takes them away from it.
-    ui.rowsBelongToJob = true;
     // The question box runs its own message loop, in which another command
-    // may have started a job.
-    if (!UserConfirmsErase(AnyItemOnSsdLikeVolume(items)) || JobIsRunning())
+    // may have started a job, or a drop replaced the rows that the items and
+    // the question are about.
+    const uint64_t listChangesAsked = fileListChanges;
+    if (!UserConfirmsErase(AnyItemOnSsdLikeVolume(items)) || JobIsRunning() ||
+        fileListChanges != listChangesAsked)
         return;
     EraseMethodFn method = CaptureJobOptions();
     StartJob(L"Started erasing files...",

@@ -10,12 +10,11 @@
 
 namespace {
 
-// Returns the list row a report names, or -1 when it names none or when the
-// rows it was meant for are no longer shown.
+// Returns the list row a report names, or -1 when it names none. The rows
+// are the job's: the list cannot change while a job runs.
 int ReportedRow(uintptr_t value)
 {
-    int row = static_cast<int32_t>(static_cast<uint32_t>(value));
-    return ui.rowsBelongToJob ? row : -1;
+    return static_cast<int32_t>(static_cast<uint32_t>(value));
 }
 
 // Returns the status line text for a job's outcome, or null for an
@@ -72,6 +71,7 @@ void OnAppFinished(WPARAM outcome)
     SendMessageW(ui.progressBar, PBM_SETPOS, 0, 0);
     EnableWindow(ui.startButton, TRUE);
     EnableWindow(ui.cancelButton, FALSE);
+    ShowListLocked(false);
     // The worker has posted its last message and only frees its own memory now.
     if (workerThread.joinable())
         workerThread.detach();
