@@ -10,6 +10,7 @@
 
 #include <commctrl.h>
 #include <map>
+#include <string>
 #include <utility>
 
 namespace {
@@ -22,7 +23,8 @@ const wchar_t kSsdWarning[] =
     L"destruction.\n\nProceed with overwrite anyway?";
 
 // Returns one item per list row whose item data names an entry of
-// droppedFiles, in row order; rows that do not are left out.
+// droppedFiles, in row order; rows that do not are left out, and so are the
+// rows a job has erased already, whose files are gone.
 std::vector<EraseItem> CollectEraseItems(int rowCount)
 {
     std::vector<EraseItem> items;
@@ -32,11 +34,31 @@ std::vector<EraseItem> CollectEraseItems(int rowCount)
         item.iItem = row;
         if (!SendMessageW(ui.fileList, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)))
             continue;
-        if (item.lParam < 0 || static_cast<size_t>(item.lParam) >= droppedFiles.size())
+        if (item.lParam < 0 || static_cast<size_t>(item.lParam) >= droppedFiles.size() ||
+            RowShows(row, ItemStatus(EraseResult::Success)))
             continue;
         items.push_back({row, droppedFiles[item.lParam], droppedSizes[item.lParam]});
     }
     return items;
+}
+
+// Returns `number` with a comma between groups of three digits ("1,234").
+std::wstring GroupedDigits(size_t number)
+{
+    std::wstring digits = std::to_wstring(number);
+    for (size_t end = digits.size(); end > 3; end -= 3)
+        digits.insert(end - 3, 1, L',');
+    return digits;
+}
+
+// Returns the line that says what Start erases: every row not Done, not only
+// the highlighted ones, which the question alone could be read to mean.
+std::wstring WhatStartErases(size_t items, size_t rows)
+{
+    std::wstring subject =
+        items == 1 ? L"The file" : (items == rows ? L"All " : L"The ") + GroupedDigits(items) + L" files";
+    return subject + L" in the list" + (items == rows ? L"" : L" not marked Done") +
+           L" will be overwritten and deleted.";
 }
 
 // Finds the volume path of the file at `path` into `volume`. Files directly
@@ -85,14 +107,14 @@ bool AnyItemOnSsdLikeVolume(const std::vector<EraseItem>& items)
 }
 
 // Returns true when the user answered OK to the one question before an
-// erase: the SSD warning when it applies, else the plain confirmation.
-bool UserConfirmsErase(bool ssdLike)
+// erase: the SSD warning when it applies, else the plain confirmation, each
+// followed by `whatHappens`.
+bool UserConfirmsErase(bool ssdLike, const std::wstring& whatHappens)
 {
-    UINT style = MB_OKCANCEL | MB_ICONEXCLAMATION;
-    int answer = ssdLike ? os.MessageBoxW(mainWindow, kSsdWarning, L"SSD Warning", style)
-                         : os.MessageBoxW(mainWindow, L"Overwrite and delete the selected files?",
-                                          L"Confirmation", style);
-    return answer == IDOK;
+    std::wstring text =
+        (ssdLike ? kSsdWarning : L"Overwrite and delete the selected files?") + (L"\n\n" + whatHappens);
+    return os.MessageBoxW(mainWindow, text.c_str(), ssdLike ? L"SSD Warning" : L"Confirmation",
+                          MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
 }
 
 }  // namespace
@@ -110,14 +132,17 @@ void OnStartErase()
         return;
     }
     std::vector<EraseItem> items = CollectEraseItems(rowCount);
-    if (items.empty())
+    if (items.empty()) {
+        os.MessageBoxW(mainWindow, L"Every file in the list has been erased. Add or drop files to erase more.",
+                       L"No Items", MB_OK | MB_ICONINFORMATION);
         return;
+    }
     // The question box runs its own message loop, in which another command
     // may have started a job, or a drop replaced the rows that the items and
     // the question are about.
     const uint64_t listChangesAsked = fileListChanges;
-    if (!UserConfirmsErase(AnyItemOnSsdLikeVolume(items)) || JobIsRunning() ||
-        fileListChanges != listChangesAsked)
+    if (!UserConfirmsErase(AnyItemOnSsdLikeVolume(items), WhatStartErases(items.size(), rowCount)) ||
+        JobIsRunning() || fileListChanges != listChangesAsked)
         return;
     EraseMethodFn method = CaptureJobOptions();
     StartJob(L"Started erasing files...",

@@ -99,7 +99,7 @@ TEST_F(MainWindowTest, ARealEraseDestroysEachListedFileOnceAndReadsBackOnlyWhenT
         EXPECT_FALSE(PathExists(temp / name));
         SendMessageW(ui.verifyCheck, BM_CLICK, 0, 0);  // the next run with the box cleared
     }
-    EXPECT_EQ(Texts(2, L"Confirmation: Overwrite and delete the selected files?"), boxes);
+    EXPECT_EQ(Texts(2, L"Confirmation: Overwrite and delete the selected files?\n\nAll 2 files in the list will be overwritten and deleted."), boxes);
     EXPECT_EQ(Ramp(5000), ReadAll(temp / L"dir\\sub\\keep.bin"));
 }
 
@@ -159,8 +159,9 @@ TEST_F(MainWindowTest, TheOpenDialogsAppendWhatADropWouldListAndADropReplacesIt)
 }
 
 // Delete removes exactly the selected rows with their paths, and a removed file can be added again, once; the job
-// erases the rows left, in order.
-TEST_F(MainWindowTest, DeleteRemovesTheSelectedRowsAndStartErasesTheRowsLeft)
+// erases the rows left, in order, stopping at a held file, and the next Start only the rows not Done; each question
+// says how many files Start erases.
+TEST_F(MainWindowTest, DeleteRemovesTheSelectedRowsAndStartErasesTheRowsLeftThatAreNotDone)
 {
     Texts files;
     for (const wchar_t* name : {L"1", L"2", L"3", L"4", L"5"})
@@ -170,9 +171,20 @@ TEST_F(MainWindowTest, DeleteRemovesTheSelectedRowsAndStartErasesTheRowsLeft)
     PressDelete();
     Add(IDM_ADD_FILES, {files[1], files[2]});
     EXPECT_EQ((Texts{files[0], files[2], files[4], files[1]}), droppedFiles);
+    HANDLE held = CreateFileW(files[2].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     Start();
-    ASSERT_TRUE(WaitForJobEnd()) << "timed out waiting for the erase to end";
+    ASSERT_TRUE(WaitForJobEnd()) << "timed out waiting for the first erase to end";
+    CloseHandle(held);
+    const Texts first = Shown();
+    Start();
+    ASSERT_TRUE(WaitForJobEnd()) << "timed out waiting for the second erase to end";
+    Start();
+    EXPECT_EQ((Texts{L"1|Done", L"3|Open Failed", L"5|Ready", L"2|Ready",
+                     L"Operation stopped due to error. Check per-item status for details. (idle)"}), first);
     EXPECT_EQ((Texts{L"1|Done", L"3|Done", L"5|Done", L"2|Done", L"Operation completed successfully. (idle)"}), Shown());
+    EXPECT_EQ((Texts{L"Confirmation: Overwrite and delete the selected files?\n\nAll 4 files in the list will be overwritten and deleted.",
+                     L"Confirmation: Overwrite and delete the selected files?\n\nThe 3 files in the list not marked Done will be overwritten and deleted.",
+                     L"No Items: Every file in the list has been erased. Add or drop files to erase more."}), boxes);
     EXPECT_EQ((Texts{L"4"}), temp.Tree());
 }
 
@@ -199,7 +211,8 @@ TEST_F(MainWindowTest, TheQuestionsBeforeAJobAndAWorkerThatCannotStart)
     EXPECT_EQ((Texts{L"1|Ready", L"2|Ready", L"3|Ready", L"4|Ready", L"Could not start the operation: Windows refused to create a worker thread. "
                                                                       L"Nothing was changed. (idle)"}), Shown());
     EXPECT_EQ(L"No Items: Drag and drop the files you want to delete.", boxes.at(0));
-    EXPECT_TRUE(boxes.at(1).starts_with(L"SSD Warning: ") && boxes.at(2) == boxes[1]) << boxes[1];
+    EXPECT_TRUE(boxes.at(1).starts_with(L"SSD Warning: ") && boxes[1].ends_with(L"anyway?\n\nAll 4 files in the list will be overwritten and deleted.") &&
+                boxes.at(2) == boxes[1]) << boxes[1];
     fake.hooks.MessageBoxW = [this](HWND, LPCWSTR, LPCWSTR, UINT) { return Drop({temp / L"hdd\\1"}), IDOK; };
     Start();
     EXPECT_EQ(1, fake.Calls(OsFn::StartThread));
