@@ -22,12 +22,22 @@ constexpr DWORD kMainWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_
 constexpr int kClientWidth = 800;
 constexpr int kClientHeight = 444;
 const wchar_t kHomePage[] = L"https://www.tarnwick.example/file-eraser/";
+// The messages by which a drop from another process arrives; 0x0049, which
+// carries the drop's data, has no name in the SDK.
+constexpr UINT kDropMessages[] = {WM_DROPFILES, WM_COPYDATA, 0x0049};
 
-// Returns the menu bar: File, Tools, Information.
+// The control that had the focus when the window was last deactivated.
+HWND focusBeforeDeactivation = nullptr;
+
+// Returns the menu bar: File, Tools, Information. Exit stays the last item
+// of File, after a separator.
 HMENU BuildMenuBar()
 {
     HMENU bar = CreateMenu();
     HMENU file = CreatePopupMenu();
+    AppendMenuW(file, MF_STRING, IDM_ADD_FILES, L"Add Files...");
+    AppendMenuW(file, MF_STRING, IDM_ADD_FOLDER, L"Add Folder...");
+    AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(file, MF_STRING, IDM_EXIT, L"Exit");
     HMENU tools = CreatePopupMenu();
     AppendMenuW(tools, MF_STRING, IDM_WIPE_FREE_SPACE, L"Wipe Free Space...");
@@ -55,13 +65,6 @@ void OnDestroy()
     PostQuitMessage(0);
 }
 
-// A window brought to the front has been seen: the taskbar button no
-// longer needs to call for attention.
-void OnActivate(WPARAM state)
-{
-    if (LOWORD(state) != WA_INACTIVE) ClearTaskbarAttention();
-}
-
 // Closing while a job runs only asks it to stop and hides the window: the
 // worker may be blocked in a send to this thread, so we must not wait for it
 // here. WM_APP_FINISHED destroys the window once the job has ended.
@@ -76,12 +79,32 @@ void OnClose(HWND window)
     ShowWindow(window, SW_HIDE);
 }
 
+// The window gives the focus back to the control that had it when the
+// window was deactivated, as a dialog does, and to the list the first time:
+// else Alt+Tab, a message box or a closed dialog would leave a keyboard user
+// on the bare window, with no control to act on. A window brought to the
+// front has been seen: its taskbar button no longer calls for attention.
+void OnActivate(HWND window, UINT state, bool minimized)
+{
+    HWND focus = GetFocus();
+    if (state == WA_INACTIVE && focus && IsChild(window, focus))
+        focusBeforeDeactivation = focus;
+    else if (state != WA_INACTIVE && !minimized)
+        SetFocus(focusBeforeDeactivation && IsChild(window, focusBeforeDeactivation) ? focusBeforeDeactivation
+                                                                                     : ui.fileList);
+    if (state != WA_INACTIVE) ClearTaskbarAttention();
+}
+
 // Routes a menu or button command to its handler; unknown ids do nothing.
 void OnCommand(HWND window, int id)
 {
     switch (id) {
     case IDC_START: OnStartErase(); break;
     case IDC_CANCEL: OnCancel(); break;
+    case IDM_ADD_FILES: OnAddPaths(false); break;
+    case IDM_ADD_FOLDER: OnAddPaths(true); break;
+    case IDM_REMOVE_FROM_LIST: OnRemoveFromList(); break;
+    case IDM_SELECT_ALL: OnSelectAll(); break;
     case IDM_EXIT: SendMessageW(window, WM_CLOSE, 0, 0); break;
     case IDM_ABOUT: os.ShellExecuteW(nullptr, L"open", kHomePage, nullptr, nullptr, SW_SHOWNORMAL); break;
     case IDM_WIPE_FREE_SPACE: OnWipeFreeSpace(); break;
@@ -122,7 +145,11 @@ HWND CreateMainWindow(int showCommand)
     mainWindow = window;
     if (!window)
         return nullptr;
-    // A program run as administrator hears from the shell only what it lets through.
+    // Run as administrator, the window would never hear of files dragged from
+    // an ordinary Explorer window, nor of its taskbar button: Windows filters
+    // out those messages from less privileged processes.
+    for (UINT message : kDropMessages)
+        ChangeWindowMessageFilterEx(window, message, MSGFLT_ALLOW, nullptr);
     ChangeWindowMessageFilterEx(window, taskbarButtonCreated, MSGFLT_ALLOW, nullptr);
     SIZE size = WindowSizeForClient(kClientWidth, kClientHeight, kMainWindowStyle, WindowDpi(window));
     SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -160,16 +187,20 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CREATE: OnCreate(window); return 0;
     case WM_DESTROY: OnDestroy(); return 0;
     case WM_CLOSE: OnClose(window); return 0;
+    case WM_ACTIVATE: OnActivate(window, LOWORD(wParam), HIWORD(wParam) != 0); return 0;
     case WM_COMMAND: OnCommand(window, LOWORD(wParam)); return 0;
     case WM_DPICHANGED: OnDpiChanged(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam)); return 0;
     case WM_DROPFILES: OnDropFiles(reinterpret_cast<HDROP>(wParam)); return 0;
+    case WM_NOTIFY: OnNotify(*reinterpret_cast<const NMHDR*>(lParam)); return 0;
+    case WM_CONTEXTMENU:
+        return OnContextMenu(reinterpret_cast<HWND>(wParam), lParam) ? 0
+                                                                     : DefWindowProcW(window, message, wParam, lParam);
     case WM_APP_PROGRESS: OnAppProgress(wParam, lParam); return 0;
     case WM_APP_STATUS: OnAppStatus(wParam, lParam); return 0;
     case WM_APP_REPORTS: OnAppReports(wParam, lParam); return 0;
     case WM_APP_JOB_PROGRESS: OnAppJobProgress(wParam); return 0;
     case WM_APP_JOB_FACTS: OnAppJobFacts(wParam); return 0;
     case WM_APP_FINISHED: OnAppFinished(wParam); return 0;
-    case WM_ACTIVATE: OnActivate(wParam); return DefWindowProcW(window, message, wParam, lParam);
     default:
         if (message == taskbarButtonCreated && message != 0) {
             OnTaskbarButtonCreated();

@@ -1,5 +1,7 @@
 #include "os/os_seam.h"
 
+#include "os/file_dialogs.h"
+
 #include <malloc.h>
 #include <system_error>
 #include <utility>
@@ -37,6 +39,7 @@ const OsCalls realCalls = {
     ::SetEndOfFile,
     ::DeviceIoControl,
     ::GetFileAttributesW,
+    ::GetFileAttributesExW,
     ::DeleteFileW,
     ::FindFirstFileW,
     ::FindNextFileW,
@@ -60,6 +63,8 @@ const OsCalls realCalls = {
     ::SetFileInformationByHandle,
     ::GetFinalPathNameByHandleW,
     ::ReOpenFile,
+    ChooseOpenPathsReal,
+    ChooseSavePathReal,
     ::GetTickCount64,
 };
 

@@ -13,7 +13,9 @@
 #include <shlobj.h>
 #include <cstddef>
 #include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 struct OsCalls {
     // Files and handles.
@@ -29,6 +31,7 @@ struct OsCalls {
 
     // Names in the file system.
     DWORD(WINAPI* GetFileAttributesW)(LPCWSTR);
+    BOOL(WINAPI* GetFileAttributesExW)(LPCWSTR, GET_FILEEX_INFO_LEVELS, LPVOID);  // with the size, in one call
     BOOL(WINAPI* DeleteFileW)(LPCWSTR);
     HANDLE(WINAPI* FindFirstFileW)(LPCWSTR, LPWIN32_FIND_DATAW);
     BOOL(WINAPI* FindNextFileW)(HANDLE, LPWIN32_FIND_DATAW);
@@ -72,6 +75,15 @@ struct OsCalls {
     BOOL(WINAPI* SetFileInformationByHandle)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
     DWORD(WINAPI* GetFinalPathNameByHandleW)(HANDLE, LPWSTR, DWORD, DWORD);
     HANDLE(WINAPI* ReOpenFile)(HANDLE, DWORD, DWORD, DWORD);
+
+    // The system's common file dialogs, owned by `owner`, giving file-system
+    // paths. The open dialog puts the files chosen, or the folders when
+    // `folders`, into `paths`; a shortcut or link comes back as itself, never
+    // as its target. Returns false when canceled or nothing chosen has a path.
+    bool (*ChooseOpenPaths)(HWND owner, bool folders, std::vector<std::wstring>* paths);
+    // The save dialog lets the user name a text file to write, offering
+    // `suggestedName` and asking before replacing a file. Returns false when canceled.
+    bool (*ChooseSavePath)(HWND owner, const wchar_t* suggestedName, std::wstring* path);
 
     // Time: the milliseconds since the system started, by which a job spaces
     // its reports to the window. Never fails.

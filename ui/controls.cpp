@@ -25,11 +25,14 @@ struct ControlLayout {
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 
-// In creation order, which is also the Tab order. The combo box height is
-// its height with the list dropped down.
+// In creation order, which is also the Tab order; the list is a tab stop so
+// that the keyboard reaches its rows, and its own group so that the arrow
+// keys stay inside it. The combo box height is its height with the list
+// dropped down.
 const ControlLayout kControls[] = {
     {&UiState::fileList, IDC_FILE_LIST, WC_LISTVIEWW, L"",
-     kChild | WS_BORDER | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER, WS_EX_CLIENTEDGE, 12, 27, 776, 200},
+     kChild | WS_BORDER | WS_TABSTOP | WS_GROUP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER,
+     WS_EX_CLIENTEDGE, 12, 27, 776, 200},
     {&UiState::statusLine, IDC_STATUS, L"STATIC", L"", kChild, 0, 12, 230, 776, 16},
     {&UiState::progressBar, IDC_PROGRESS, PROGRESS_CLASSW, nullptr, kChild, 0, 12, 246, 776, 23},
     {&UiState::methodGroup, IDC_METHOD_GROUP, L"BUTTON", L"Select Deletion Algorithm", kChild | BS_GROUPBOX, 0,

@@ -4,6 +4,7 @@
 #include "engine/erase_types.h"
 #include "jobs/job_report.h"
 #include "os/os_seam.h"
+#include "ui/file_list.h"
 #include "ui/job_progress_view.h"
 #include "ui/ui_state.h"
 
@@ -15,9 +16,11 @@ namespace {
 const wchar_t kNoWorkerText[] =
     L"Could not start the operation: Windows refused to create a worker thread. Nothing was changed.";
 
-// Shows the window as idle or running: buttons, progress bar and status line.
+// Shows the window as idle or running: buttons, list, progress bar and
+// status line.
 void ShowRunningState(bool running, const wchar_t* statusText)
 {
+    ShowListLocked(running);
     EnableWindow(ui.startButton, !running);
     EnableWindow(ui.cancelButton, running);
     SendMessageW(ui.progressBar, PBM_SETPOS, 0, 0);
@@ -48,7 +51,6 @@ bool StartJob(const wchar_t* startedText, bool wipe, std::function<void()> job)
         return true;
     // No job will ever post WM_APP_FINISHED, so leave the running state here,
     // and say why in both the status line and a box the user cannot miss.
-    ui.rowsBelongToJob = false;
     ShowRunningState(false, kNoWorkerText);
     ShowJobProgressEnded(JobOutcome::Canceled);
     os.MessageBoxW(mainWindow, kNoWorkerText, L"Tarnwick File Eraser", MB_OK | MB_ICONERROR);

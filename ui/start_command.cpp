@@ -11,6 +11,7 @@
 
 #include <commctrl.h>
 #include <map>
+#include <string>
 #include <utility>
 
 namespace {
@@ -23,7 +24,8 @@ const wchar_t kSsdWarning[] =
     L"destruction.\n\nProceed with overwrite anyway?";
 
 // Returns one item per list row whose item data names an entry of
-// droppedFiles, in row order; rows that do not are left out.
+// droppedFiles, in row order; rows that do not are left out, and so are the
+// rows a job has erased already, whose files are gone.
 std::vector<EraseItem> CollectEraseItems(int rowCount)
 {
     std::vector<EraseItem> items;
@@ -33,11 +35,31 @@ std::vector<EraseItem> CollectEraseItems(int rowCount)
         item.iItem = row;
         if (!SendMessageW(ui.fileList, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)))
             continue;
-        if (item.lParam < 0 || static_cast<size_t>(item.lParam) >= droppedFiles.size())
+        if (item.lParam < 0 || static_cast<size_t>(item.lParam) >= droppedFiles.size() ||
+            RowShows(row, ItemStatus(EraseResult::Success)))
             continue;
-        items.push_back({row, droppedFiles[item.lParam]});
+        items.push_back({row, droppedFiles[item.lParam], droppedSizes[item.lParam]});
     }
     return items;
+}
+
+// Returns `number` with a comma between groups of three digits ("1,234").
+std::wstring GroupedDigits(size_t number)
+{
+    std::wstring digits = std::to_wstring(number);
+    for (size_t end = digits.size(); end > 3; end -= 3)
+        digits.insert(end - 3, 1, L',');
+    return digits;
+}
+
+// Returns the line that says what Start erases: every row not Done, not only
+// the highlighted ones, which the question alone could be read to mean.
+std::wstring WhatStartErases(size_t items, size_t rows)
+{
+    std::wstring subject =
+        items == 1 ? L"The file" : (items == rows ? L"All " : L"The ") + GroupedDigits(items) + L" files";
+    return subject + L" in the list" + (items == rows ? L"" : L" not marked Done") +
+           L" will be overwritten and deleted.";
 }
 
 // Finds the volume path of the file at `path` into `volume`. Files directly
@@ -86,14 +108,14 @@ bool AnyItemOnSsdLikeVolume(const std::vector<EraseItem>& items)
 }
 
 // Returns true when the user answered OK to the one question before an
-// erase: the SSD warning when it applies, else the plain confirmation.
-bool UserConfirmsErase(bool ssdLike)
+// erase: the SSD warning when it applies, else the plain confirmation, each
+// followed by `whatHappens`.
+bool UserConfirmsErase(bool ssdLike, const std::wstring& whatHappens)
 {
-    UINT style = MB_OKCANCEL | MB_ICONEXCLAMATION;
-    int answer = ssdLike ? os.MessageBoxW(mainWindow, kSsdWarning, L"SSD Warning", style)
-                         : os.MessageBoxW(mainWindow, L"Overwrite and delete the selected files?",
-                                          L"Confirmation", style);
-    return answer == IDOK;
+    std::wstring text =
+        (ssdLike ? kSsdWarning : L"Overwrite and delete the selected files?") + (L"\n\n" + whatHappens);
+    return os.MessageBoxW(mainWindow, text.c_str(), ssdLike ? L"SSD Warning" : L"Confirmation",
+                          MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
 }
 
 }  // namespace
@@ -111,15 +133,18 @@ void OnStartErase()
         return;
     }
     std::vector<EraseItem> items = CollectEraseItems(rowCount);
-    if (items.empty())
+    if (items.empty()) {
+        os.MessageBoxW(mainWindow, L"Every file in the list has been erased. Add or drop files to erase more.",
+                       L"No Items", MB_OK | MB_ICONINFORMATION);
         return;
-    // From here the rows are the job's; a drop, even one that arrives while
-    // the question is open, takes them away from it.
-    ui.rowsBelongToJob = true;
+    }
     // The question box runs its own message loop, in which another command
-    // may have started a job.
+    // may have started a job, or a drop replaced the rows that the items and
+    // the question are about.
+    const uint64_t listChangesAsked = fileListChanges;
     const bool ssdLike = AnyItemOnSsdLikeVolume(items);
-    if (!UserConfirmsErase(ssdLike) || JobIsRunning())
+    if (!UserConfirmsErase(ssdLike, WhatStartErases(items.size(), rowCount)) || JobIsRunning() ||
+        fileListChanges != listChangesAsked)
         return;
     const EraseMethod& method = CaptureJobOptions();
     BeginEraseRecord(items, droppedFolders, method, ssdLike);

@@ -15,11 +15,6 @@ struct UiState {
     HWND verifyCheck = nullptr;
     HWND startButton = nullptr;
     HWND cancelButton = nullptr;
-
-    // True while the rows shown are the ones the last Start took its items
-    // from. A drop replaces the rows, and the job's later row reports must not
-    // land on whatever new rows happen to carry the same numbers.
-    bool rowsBelongToJob = false;
 };
 
 extern UiState ui;

@@ -15,17 +15,12 @@
 
 namespace {
 
-// Returns the 32-bit signed value a report carries in a pointer-sized parameter.
+// Returns the 32-bit signed value a report carries in a pointer-sized
+// parameter: a percent, or a list row (-1 for none). The rows are the job's:
+// the list cannot change while a job runs.
 int32_t ReportedValue(uintptr_t value)
 {
     return static_cast<int32_t>(static_cast<uint32_t>(value));
-}
-
-// Returns the list row a report names, or -1 when it names none or when the
-// rows it was meant for are no longer shown.
-int ReportedRow(uintptr_t value)
-{
-    return ui.rowsBelongToJob ? ReportedValue(value) : -1;
 }
 
 // Returns the status line text for a job's outcome, or an empty text for an
@@ -63,7 +58,7 @@ void ShowUnlessReplaced(const JobReport& report, std::unordered_set<int>& shownR
         return;
     }
     const bool status = report.message == WM_APP_STATUS;
-    const int row = ReportedRow(status ? report.wParam : static_cast<uintptr_t>(report.lParam));
+    const int row = ReportedValue(status ? report.wParam : static_cast<uintptr_t>(report.lParam));
     if (row >= 0 && shownRows.insert(row).second) {
         NoteRowReported(row);
         if (status) SetRowStatus(row, reinterpret_cast<const wchar_t*>(report.lParam));
@@ -76,7 +71,7 @@ void ShowUnlessReplaced(const JobReport& report, std::unordered_set<int>& shownR
 
 void OnAppProgress(WPARAM percent, LPARAM row)
 {
-    const int target = ReportedRow(static_cast<uintptr_t>(row));
+    const int target = ReportedValue(static_cast<uintptr_t>(row));
     if (target < 0) return;
     NoteRowReported(target);
     ShowRowPercent(target, ReportedValue(percent));
@@ -85,7 +80,7 @@ void OnAppProgress(WPARAM percent, LPARAM row)
 void OnAppStatus(WPARAM row, LPARAM text)
 {
     const auto* message = reinterpret_cast<const wchar_t*>(text);
-    const int target = ReportedRow(row);
+    const int target = ReportedValue(row);
     if (target >= 0) {
         NoteRowReported(target);
         SetRowStatus(target, message);
@@ -112,6 +107,7 @@ void OnAppFinished(WPARAM outcomeValue)
     EnableWindow(ui.startButton, TRUE);
     EnableWindow(ui.cancelButton, FALSE);
     const JobOutcome outcome = value >= 0 && value <= 3 ? static_cast<JobOutcome>(value) : JobOutcome::Completed;
+    ShowListLocked(false);
     EndJobRecord(outcome);
     ShowJobProgressEnded(outcome);
     // The worker has posted its last message and only frees its own memory now.

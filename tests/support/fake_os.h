@@ -17,11 +17,12 @@
 // Every entry of the seam, in table order.
 #define TARNWICK_OS_FNS(X)                                                                                       \
     X(CreateFileW) X(CloseHandle) X(ReadFile) X(WriteFile) X(FlushFileBuffers) X(GetFileSizeEx)                  \
-    X(SetFilePointerEx) X(SetEndOfFile) X(DeviceIoControl) X(GetFileAttributesW) X(DeleteFileW)                 \
-    X(FindFirstFileW) X(FindNextFileW) X(FindFirstStreamW) X(FindNextStreamW) X(FindClose) X(GetVolumePathNameW) \
-    X(GetDiskFreeSpaceW) X(GetDiskFreeSpaceExW) X(BCryptGenRandom) X(AlignedAlloc) X(AlignedFree) X(MessageBoxW)  \
-    X(SHBrowseForFolderW) X(SHGetPathFromIDListW) X(CoTaskMemFree) X(ShellExecuteW) X(CoCreateInstance) X(StartThread)               \
-    X(GetFileInformationByHandleEx) X(SetFileInformationByHandle) X(GetFinalPathNameByHandleW) X(ReOpenFile)
+    X(SetFilePointerEx) X(SetEndOfFile) X(DeviceIoControl) X(GetFileAttributesW) X(GetFileAttributesExW)         \
+    X(DeleteFileW) X(FindFirstFileW) X(FindNextFileW) X(FindFirstStreamW) X(FindNextStreamW) X(FindClose)        \
+    X(GetVolumePathNameW) X(GetDiskFreeSpaceW) X(GetDiskFreeSpaceExW) X(BCryptGenRandom) X(AlignedAlloc)        \
+    X(AlignedFree) X(MessageBoxW) X(SHBrowseForFolderW) X(SHGetPathFromIDListW) X(CoTaskMemFree) X(ShellExecuteW) \
+    X(CoCreateInstance) X(StartThread) X(GetFileInformationByHandleEx) X(SetFileInformationByHandle)              \
+    X(GetFinalPathNameByHandleW) X(ReOpenFile) X(ChooseOpenPaths) X(ChooseSavePath)
 
 #define TARNWICK_OS_FN_ENUM(name) name,
 enum class OsFn { TARNWICK_OS_FNS(TARNWICK_OS_FN_ENUM) Any };

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
+#include <atomic>
 
 using Texts = std::vector<std::wstring>;
 
@@ -39,11 +40,26 @@ protected:
         size_t bytes = (block.size() + 1) * sizeof(wchar_t);
         SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(memcpy(GlobalAlloc(GMEM_FIXED, bytes), block.c_str(), bytes)), 0);
     }
+    // Opens the dialog of Add Files or Add Folder and chooses `paths` in it (none: Cancel).
+    void Add(int command, const Texts& paths)
+    {
+        fake.hooks.ChooseOpenPaths = [paths, folders = command == IDM_ADD_FOLDER](HWND, bool asked, std::vector<std::wstring>* chosen) {
+            return asked == folders && !(*chosen = paths).empty();
+        };
+        SendMessageW(window, WM_COMMAND, command, 0);
+    }
+    void Select(std::initializer_list<int> rows) { for (int row : rows) ListView_SetItemState(ui.fileList, row, LVIS_SELECTED, LVIS_SELECTED); }
+    void PressDelete() { SendMessageW(ui.fileList, WM_KEYDOWN, VK_DELETE, 0); }
     int Answer(const std::wstring& caption, const wchar_t* text) { return boxes.push_back(caption + L": " + text), boxAnswer; }
     void Start(int answer = IDOK) { boxAnswer = answer, SendMessageW(ui.startButton, BM_CLICK, 0, 0); }
     bool WaitForJobEnd() { return PumpUntil([] { return !workerThread.joinable(); }, 120000); }
+    // Returns true while the menu offers Add Files and the window takes drops.
+    bool ListOpen() const
+    {
+        return !(GetMenuState(GetMenu(window), IDM_ADD_FILES, MF_BYCOMMAND) & MF_GRAYED) && (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+    }
     // Returns each row as "name|status", then the status line and whether the window is idle (no job,
-    // Start enabled, Cancel not).
+    // Start enabled, Cancel not, the list open).
     Texts Shown() const
     {
         Texts shown;
@@ -55,7 +71,7 @@ protected:
         }
         wchar_t line[1024] = {};
         GetWindowTextW(ui.statusLine, line, 1024);
-        const bool idle = !workerThread.joinable() && IsWindowEnabled(ui.startButton) && !IsWindowEnabled(ui.cancelButton);
+        const bool idle = !workerThread.joinable() && IsWindowEnabled(ui.startButton) && !IsWindowEnabled(ui.cancelButton) && ListOpen();
         shown.push_back(line + std::wstring(idle ? L" (idle)" : L" (running)"));
         return shown;
     }
@@ -83,31 +99,103 @@ TEST_F(MainWindowTest, ARealEraseDestroysEachListedFileOnceAndReadsBackOnlyWhenT
         EXPECT_FALSE(PathExists(temp / name));
         SendMessageW(ui.verifyCheck, BM_CLICK, 0, 0);  // the next run with the box cleared
     }
-    EXPECT_EQ(Texts(2, L"Confirmation: Overwrite and delete the selected files?"), boxes);
+    EXPECT_EQ(Texts(2, L"Confirmation: Overwrite and delete the selected files?\n\nAll 2 files in the list will be overwritten and deleted."), boxes);
     EXPECT_EQ(Ramp(5000), ReadAll(temp / L"dir\\sub\\keep.bin"));
 }
 
-// The job waits at its first report until this thread takes messages again:
-// whatever arrives meanwhile - a drop, a second Start, the wipe command -
-// neither starts another job nor gets the job's reports on its new rows.
-TEST_F(MainWindowTest, ARunningJobIgnoresSecondStartsKeepsItsReportsOffNewRowsAndCancels)
+// While a job runs the list is the job's: a drop, the open dialog and Delete change nothing, and a second Start or
+// the wipe command starts no other job. Cancel stops the job mid-file, held in its first write meanwhile.
+TEST_F(MainWindowTest, ARunningJobLocksTheListIgnoresSecondStartsAndCancels)
 {
+    auto writing = std::make_shared<std::atomic<bool>>(false);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    fake.hooks.WriteFile = [=](HANDLE file, LPCVOID bytes, DWORD n, LPDWORD done, LPOVERLAPPED overlapped) {
+        return *writing = true, WaitForSingleObject(release, 60000), RealOsCalls().WriteFile(file, bytes, n, done, overlapped);
+    };
     std::wstring later = temp.File(L"later.txt"), fresh = temp.File(L"fresh.txt");
     Drop({temp.File(L"first.bin", Ramp(1 << 20)), later});
     Start();
+    ASSERT_TRUE(PumpUntil([&] { return writing->load(); })) << (SetEvent(release), "the job never wrote");
+    EXPECT_FALSE(ListOpen());
+    Select({0, 1});
+    PressDelete();
     Drop({fresh});
+    Add(IDM_ADD_FILES, {fresh});
     SendMessageW(window, WM_COMMAND, IDC_START, 0);
     SendMessageW(window, WM_COMMAND, IDM_WIPE_FREE_SPACE, 0);
     SendMessageW(ui.cancelButton, BM_CLICK, 0, 0);
+    SetEvent(release);
     ASSERT_TRUE(WaitForJobEnd()) << "timed out waiting for the canceled job to end";
-    EXPECT_EQ((Texts{L"fresh.txt|Ready", L"Operation was canceled. (idle)"}), Shown());
+    CloseHandle(release);
+    const Texts left = temp.Tree();
+    const auto scrambled = std::find_if(left.begin(), left.end(), IsScrambledName);  // where the row says the file is
+    ASSERT_NE(left.end(), scrambled);
+    EXPECT_EQ((Texts{L"first.bin|Canceled; the file is now named " + *scrambled + L" in the same folder", L"later.txt|Ready",
+                     L"Operation was canceled. (idle)"}), Shown());
     EXPECT_TRUE(PathExists(later) && PathExists(fresh));
-    EXPECT_EQ(std::pair(1, 0), std::pair(fake.Calls(OsFn::StartThread), fake.Calls(OsFn::SHBrowseForFolderW)));
+    EXPECT_EQ((std::vector<int>{1, 0, 0}), (std::vector<int>{fake.Calls(OsFn::StartThread), fake.Calls(OsFn::SHBrowseForFolderW),
+                                                             fake.Calls(OsFn::ChooseOpenPaths)}));
+}
+
+// The open dialogs append what a drop of the same paths would list: a path listed already is not listed again, a
+// link is refused, a folder brings its files at any depth and is remembered for removal; Cancel changes nothing,
+// and a drop still replaces the whole list.
+TEST_F(MainWindowTest, TheOpenDialogsAppendWhatADropWouldListAndADropReplacesIt)
+{
+    const std::wstring a = temp.File(L"a.txt"), b = temp.File(L"b.txt", Ramp(70000)), link = temp.File(L"link.txt");
+    const std::wstring d = temp.File(L"dir\\sub\\d.txt", Ramp(10));
+    fake.hooks.GetFileAttributesExW = [](LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
+        auto* found = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(data);
+        return RealOsCalls().GetFileAttributesExW(path, level, data) &&
+               (!wcsstr(path, L"link") || (found->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT));
+    };
+    Drop({a});
+    Add(IDM_ADD_FILES, {b, a, link});
+    Add(IDM_ADD_FOLDER, {temp / L"dir"});
+    Add(IDM_ADD_FILES, {});
+    EXPECT_EQ((Texts{L"a.txt|Ready", L"b.txt|Ready", L"d.txt|Ready", L" (idle)"}), Shown());
+    EXPECT_EQ((Texts{a, b, d}), droppedFiles);
+    EXPECT_EQ((std::vector<uint64_t>{1000, 70000, 10}), droppedSizes);
+    EXPECT_EQ((Texts{temp / L"dir", temp / L"dir\\sub"}), droppedFolders);
+    Drop({b});
+    EXPECT_EQ((Texts{L"b.txt|Ready", L" (idle)"}), Shown());
+    EXPECT_EQ((std::pair(Texts{b}, Texts{})), std::pair(droppedFiles, droppedFolders));
+}
+
+// Delete removes exactly the selected rows with their paths, and a removed file can be added again, once; the job
+// erases the rows left, in order, stopping at a held file, and the next Start only the rows not Done; each question
+// says how many files Start erases.
+TEST_F(MainWindowTest, DeleteRemovesTheSelectedRowsAndStartErasesTheRowsLeftThatAreNotDone)
+{
+    Texts files;
+    for (const wchar_t* name : {L"1", L"2", L"3", L"4", L"5"})
+        files.push_back(temp.File(name));
+    Drop(files);
+    Select({1, 3});
+    PressDelete();
+    Add(IDM_ADD_FILES, {files[1], files[2]});
+    EXPECT_EQ((Texts{files[0], files[2], files[4], files[1]}), droppedFiles);
+    HANDLE held = CreateFileW(files[2].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    Start();
+    ASSERT_TRUE(WaitForJobEnd()) << "timed out waiting for the first erase to end";
+    CloseHandle(held);
+    const Texts first = Shown();
+    Start();
+    ASSERT_TRUE(WaitForJobEnd()) << "timed out waiting for the second erase to end";
+    Start();
+    EXPECT_EQ((Texts{L"1|Done", L"3|Open Failed", L"5|Ready", L"2|Ready",
+                     L"Operation stopped due to error. Check per-item status for details. (idle)"}), first);
+    EXPECT_EQ((Texts{L"1|Done", L"3|Done", L"5|Done", L"2|Done", L"Operation completed successfully. (idle)"}), Shown());
+    EXPECT_EQ((Texts{L"Confirmation: Overwrite and delete the selected files?\n\nAll 4 files in the list will be overwritten and deleted.",
+                     L"Confirmation: Overwrite and delete the selected files?\n\nThe 3 files in the list not marked Done will be overwritten and deleted.",
+                     L"No Items: Every file in the list has been erased. Add or drop files to erase more."}), boxes);
+    EXPECT_EQ((Texts{L"4"}), temp.Tree());
 }
 
 // Start with nothing listed says so; the files of one folder are asked for their volume once and those of another
 // on their own, so an SSD there is seen; its warning replaces the confirmation and declining it changes nothing;
-// a worker thread that cannot start leaves the window idle and says so.
+// a worker thread that cannot start leaves the window idle and says so; a drop while the question is open starts
+// nothing, as the answer was about other rows.
 TEST_F(MainWindowTest, TheQuestionsBeforeAJobAndAWorkerThatCannotStart)
 {
     auto ssd = std::make_shared<bool>();  // the volume asked for last is the SSD, named as the other in lower case
@@ -127,7 +215,11 @@ TEST_F(MainWindowTest, TheQuestionsBeforeAJobAndAWorkerThatCannotStart)
     EXPECT_EQ((Texts{L"1|Ready", L"2|Ready", L"3|Ready", L"4|Ready", L"Could not start the operation: Windows refused to create a worker thread. "
                                                                       L"Nothing was changed. (idle)"}), Shown());
     EXPECT_EQ(L"No Items: Drag and drop the files you want to delete.", boxes.at(0));
-    EXPECT_TRUE(boxes.at(1).starts_with(L"SSD Warning: ") && boxes.at(2) == boxes[1]) << boxes[1];
+    EXPECT_TRUE(boxes.at(1).starts_with(L"SSD Warning: ") && boxes[1].ends_with(L"anyway?\n\nAll 4 files in the list will be overwritten and deleted.") &&
+                boxes.at(2) == boxes[1]) << boxes[1];
+    fake.hooks.MessageBoxW = [this](HWND, LPCWSTR, LPCWSTR, UINT) { return Drop({temp / L"hdd\\1"}), IDOK; };
+    Start();
+    EXPECT_EQ(1, fake.Calls(OsFn::StartThread));
 }
 
 // Moved to a monitor at 150 %: the window takes the suggested rectangle, its controls, columns and
