@@ -30,13 +30,15 @@ constexpr UINT kDropMessages[] = {WM_DROPFILES, WM_COPYDATA, 0x0049};
 HWND focusBeforeDeactivation = nullptr;
 
 // Returns the menu bar: File, Tools, Information. Exit stays the last item
-// of File, after a separator.
+// of File, after a separator; a report can be saved once a job has ended.
 HMENU BuildMenuBar()
 {
     HMENU bar = CreateMenu();
     HMENU file = CreatePopupMenu();
     AppendMenuW(file, MF_STRING, IDM_ADD_FILES, L"Add Files...");
     AppendMenuW(file, MF_STRING, IDM_ADD_FOLDER, L"Add Folder...");
+    AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(file, MF_STRING | MF_GRAYED, IDM_SAVE_REPORT, L"Save Report...");
     AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(file, MF_STRING, IDM_EXIT, L"Exit");
     HMENU tools = CreatePopupMenu();
@@ -105,6 +107,7 @@ void OnCommand(HWND window, int id)
     case IDM_ADD_FOLDER: OnAddPaths(true); break;
     case IDM_REMOVE_FROM_LIST: OnRemoveFromList(); break;
     case IDM_SELECT_ALL: OnSelectAll(); break;
+    case IDM_SAVE_REPORT: OnSaveReport(); break;
     case IDM_EXIT: SendMessageW(window, WM_CLOSE, 0, 0); break;
     case IDM_ABOUT: os.ShellExecuteW(nullptr, L"open", kHomePage, nullptr, nullptr, SW_SHOWNORMAL); break;
     case IDM_WIPE_FREE_SPACE: OnWipeFreeSpace(); break;

@@ -15,6 +15,7 @@ void OnNotify(const NMHDR& header);               // WM_NOTIFY: the list's keys 
 void OnStartErase();                              // Start command
 void OnCancel();                                  // Cancel command
 void OnWipeFreeSpace();                           // Wipe Free Space command
+void OnSaveReport();                              // Save Report command
 void OnAppProgress(WPARAM percent, LPARAM row);   // WM_APP_PROGRESS
 void OnAppStatus(WPARAM row, LPARAM text);        // WM_APP_STATUS
 void OnAppReports(WPARAM count, LPARAM reports); // WM_APP_REPORTS

@@ -1,6 +1,7 @@
 #include "ui/job_record.h"
 
 #include "engine/erase_types.h"
+#include "ui/control_ids.h"
 #include "ui/ui_state.h"
 
 #include <commctrl.h>
@@ -11,9 +12,16 @@ JobRecord lastJob;
 
 namespace {
 
+// A report can be saved of a job that has ended, and of no other.
+void ShowReportAvailable(bool available)
+{
+    EnableMenuItem(GetMenu(mainWindow), IDM_SAVE_REPORT, MF_BYCOMMAND | (available ? MF_ENABLED : MF_GRAYED));
+}
+
 // Starts a record common to both jobs. Returns nothing.
 void BeginRecord(bool wipe, const EraseMethod& method, bool ssdWarning)
 {
+    ShowReportAvailable(false);
     lastJob = JobRecord();
     lastJob.wipe = wipe;
     lastJob.method = method.displayName;
@@ -80,4 +88,5 @@ void EndJobRecord(JobOutcome outcome)
     lastJob.outcomeText = text;
     GetSystemTimeAsFileTime(&lastJob.finished);
     lastJob.ended = true;
+    ShowReportAvailable(true);
 }

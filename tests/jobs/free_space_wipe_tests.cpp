@@ -14,7 +14,7 @@ using Texts = std::vector<std::wstring>;
 // Nth call through the seam failing, for N = 1, 2, ... until a run meets no
 // failure, which must then have tried exactly the lengths of the row: the
 // available space less 64 MiB, nine tenths of that down to 64 MiB, and further
-// files for what is left above 128 MiB. On model
+// files for what is left above the 64 MiB reserve. On model
 // volumes where every file created takes 512 KiB and the job's lengths (over
 // 1 MiB) are kept 4096 times shorter on disk.
 TEST(FreeSpaceWipeSweep, EveryFailedCallEndsInOneOutcomeLeavingNoFileAndAFailedOverwriteNeverCompletes)
@@ -25,6 +25,7 @@ TEST(FreeSpaceWipeSweep, EveryFailedCallEndsInOneOutcomeLeavingNoFileAndAFailedO
         {128 << 20, INT64_MAX, 9, 2, {}, L"Not enough free space to wipe."},
         {a, 900000006, 9, 0, {1000000007, 900000006, 100000001}, L"File successfully overwritten (NIST-aligned single-pass random) and deleted."},
         {a, 900000006, 1, 3, {1000000007, 900000006}, L"Could not allocate all free space; 95 MiB were not wiped."},
+        {264 << 20, 188743680, 9, 0, {209715200, 188743680, 20971520}, L"File successfully overwritten (NIST-aligned single-pass random) and deleted."},
         {164 << 20, 0, 9, 2, {104857600, 94371840, 84934656, 76441190, 68797071}, L"Failed to allocate wipe space."}};
     verifyReadBack.store(1);
     for (const auto& c : cases) {

@@ -7,13 +7,34 @@
 #include "tests/support/temp_folder.h"
 #include "ui/control_ids.h"
 #include "ui/file_list.h"
+#include "ui/job_progress_view.h"
 #include "ui/ui_state.h"
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
+#include <shobjidl.h>
 #include <atomic>
 
 using Texts = std::vector<std::wstring>;
+
+// Stands for the shell's taskbar list: records each state ("N"ormal, "E"rror, "P"aused, "0" none) and, once per run
+// of them, a progress value ("v").
+struct RecordingTaskbar : ITaskbarList3 {
+    std::string calls;
+#define TARNWICK_STUB(name, ...) HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override { return S_OK; }
+    TARNWICK_STUB(HrInit) TARNWICK_STUB(AddTab, HWND) TARNWICK_STUB(DeleteTab, HWND) TARNWICK_STUB(ActivateTab, HWND)
+    TARNWICK_STUB(SetActiveAlt, HWND) TARNWICK_STUB(MarkFullscreenWindow, HWND, BOOL) TARNWICK_STUB(RegisterTab, HWND, HWND)
+    TARNWICK_STUB(UnregisterTab, HWND) TARNWICK_STUB(SetTabOrder, HWND, HWND) TARNWICK_STUB(SetTabActive, HWND, HWND, DWORD)
+    TARNWICK_STUB(ThumbBarAddButtons, HWND, UINT, LPTHUMBBUTTON) TARNWICK_STUB(ThumbBarUpdateButtons, HWND, UINT, LPTHUMBBUTTON)
+    TARNWICK_STUB(ThumbBarSetImageList, HWND, HIMAGELIST) TARNWICK_STUB(SetOverlayIcon, HWND, HICON, LPCWSTR)
+    TARNWICK_STUB(SetThumbnailTooltip, HWND, LPCWSTR) TARNWICK_STUB(SetThumbnailClip, HWND, RECT*)
+#undef TARNWICK_STUB
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override { return *object = this, S_OK; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE SetProgressValue(HWND, ULONGLONG, ULONGLONG) override { return calls += calls.ends_with('v') ? "" : "v", S_OK; }
+    HRESULT STDMETHODCALLTYPE SetProgressState(HWND, TBPFLAG state) override { return calls += "0?N?E???P"[state], S_OK; }
+};
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -104,7 +125,8 @@ TEST_F(MainWindowTest, ARealEraseDestroysEachListedFileOnceAndReadsBackOnlyWhenT
 }
 
 // While a job runs the list is the job's: a drop, the open dialog and Delete change nothing, and a second Start or
-// the wipe command starts no other job. Cancel stops the job mid-file, held in its first write meanwhile.
+// the wipe command starts no other job. Cancel stops the job mid-file, held in its first write meanwhile, and the
+// row says where the file is left.
 TEST_F(MainWindowTest, ARunningJobLocksTheListIgnoresSecondStartsAndCancels)
 {
     auto writing = std::make_shared<std::atomic<bool>>(false);
@@ -135,6 +157,14 @@ TEST_F(MainWindowTest, ARunningJobLocksTheListIgnoresSecondStartsAndCancels)
     EXPECT_TRUE(PathExists(later) && PathExists(fresh));
     EXPECT_EQ((std::vector<int>{1, 0, 0}), (std::vector<int>{fake.Calls(OsFn::StartThread), fake.Calls(OsFn::SHBrowseForFolderW),
                                                              fake.Calls(OsFn::ChooseOpenPaths)}));
+    // A wipe that fails has no rows to tell why: its reason stays on the status line.
+    fake.hooks.SHBrowseForFolderW = [](LPBROWSEINFOW) { return static_cast<PIDLIST_ABSOLUTE>(CoTaskMemAlloc(sizeof(ITEMIDLIST))); };
+    fake.hooks.SHGetPathFromIDListW = [this](PCIDLIST_ABSOLUTE, LPWSTR path) { return wcscpy(path, temp.path().c_str()), TRUE; };
+    fake.hooks.GetDiskFreeSpaceExW = [](LPCWSTR, PULARGE_INTEGER free, auto...) { return free->QuadPart = 100 << 20, TRUE; };
+    boxAnswer = IDOK;
+    SendMessageW(window, WM_COMMAND, IDM_WIPE_FREE_SPACE, 0);
+    ASSERT_TRUE(WaitForJobEnd()) << "timed out waiting for the wipe to end";
+    EXPECT_EQ(L"Operation stopped due to error: Not enough free space to wipe. (idle)", Shown().back());
 }
 
 // The open dialogs append what a drop of the same paths would list: a path listed already is not listed again, a
@@ -220,6 +250,49 @@ TEST_F(MainWindowTest, TheQuestionsBeforeAJobAndAWorkerThatCannotStart)
     fake.hooks.MessageBoxW = [this](HWND, LPCWSTR, LPCWSTR, UINT) { return Drop({temp / L"hdd\\1"}), IDOK; };
     Start();
     EXPECT_EQ(1, fake.Calls(OsFn::StartThread));
+}
+
+// A failed job is shown on the taskbar button, created once, until the window is brought to the front; its record,
+// saved as the report, names the method, the read-back and each file with its size and what became of it, and the
+// outcome; a report that cannot be written whole is not written at all, and the record stays to be saved again.
+TEST_F(MainWindowTest, AFailedJobIsOnTheTaskbarButtonAndInTheReportSavedWhole)
+{
+    RecordingTaskbar taskbar;
+    fake.hooks.CoCreateInstance = [&](REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID* list) { return *list = &taskbar, S_OK; };
+    std::wstring suggested;
+    fake.hooks.ChooseSavePath = [&](HWND, LPCWSTR name, std::wstring* path) { return suggested = name, *path = temp / L"r.txt", true; };
+    for (int created : {0, 1}) SendMessageW(window, RegisterWindowMessageW(L"TaskbarButtonCreated"), created, 0);
+    const std::wstring gone = temp.File(L"gone.bin"), loose = temp.File(L"loose.bin");
+    temp.File(L"D\\a.bin", Ramp(5000));
+    Drop({temp / L"D", gone, loose});
+    DeleteFileW(gone.c_str());
+    SendMessageW(ui.methodCombo, CB_SETCURSEL, 3, 0);
+    Start();
+    ASSERT_TRUE(WaitForJobEnd()) << "timed out waiting for the erase to end";
+    SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_EQ(std::pair(std::string("NvE0"), 1), std::pair(taskbar.calls, fake.Calls(OsFn::CoCreateInstance)));
+    fake.FailNthCall(OsFn::WriteFile, fake.Calls(OsFn::WriteFile) + 1, ERROR_DISK_FULL);
+    SendMessageW(window, WM_COMMAND, IDM_SAVE_REPORT, 0);
+    EXPECT_TRUE(boxes.back().starts_with(L"Save Report: The report could not be saved as " + temp / L"r.txt")) << boxes.back();
+    EXPECT_EQ((Texts{L"D", L"loose.bin"}), temp.Tree());
+    SendMessageW(window, WM_COMMAND, IDM_SAVE_REPORT, 0);
+    const std::vector<uint8_t> saved = ReadAll(temp / L"r.txt");
+    const std::wstring report(saved.begin() + 3, saved.end());  // past the UTF-8 mark; the paths are ASCII
+    for (const std::wstring& line : Texts{L"Method\tDoD 5220.22-M (3-pass) -- Legacy", L"Passes\t3", L"Read back\tevery pass read back from the disk",
+                                     temp / L"D\\a.bin\t5000\tDone\t3\t3\t", gone + L"\t1000\tOpen Failed\t\t\t", loose + L"\t1000\tNot reached\t\t\t",
+                                     L"Folder\t" + temp / L"D\tkept: the job did not get to removing folders",
+                                     L"Outcome\tOperation stopped due to error. Check per-item status for details."})
+        EXPECT_NE(std::wstring::npos, report.find(line + L"\r\n")) << report;
+    EXPECT_TRUE(suggested.starts_with(L"Erasure report ") && suggested.ends_with(L".txt")) << suggested;
+}
+
+// Time left is worded as Windows words it, rounded to the nearest minute.
+TEST(TimeLeft, IsWordedAsWindowsWordsIt)
+{
+    const std::pair<double, const wchar_t*> cases[] = {{59, L"Less than a minute left"}, {60, L"About 1 minute left"}, {150, L"About 3 minutes left"},
+                                                       {3569, L"About 59 minutes left"}, {3570, L"About 1 hour left"}, {3630, L"About 1 hour 1 minute left"},
+                                                       {7800, L"About 2 hours 10 minutes left"}};
+    for (const auto& [seconds, words] : cases) EXPECT_EQ(words, TimeLeftText(seconds)) << seconds;
 }
 
 // Moved to a monitor at 150 %: the window takes the suggested rectangle, its controls, columns and
