@@ -1,6 +1,9 @@
 # GoogleTest, built with the same toolchain as the program, and the test
 # executables. Under cross-compilation CTest runs them through Wine.
 
+# The tests are built only where GoogleTest is: its sources (Debian's, or
+# any named by TARNWICK_GTEST_SOURCE_DIR), or an installed package (vcpkg's,
+# for example). Without it the program still configures and builds.
 set(TARNWICK_GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources")
 if(EXISTS "${TARNWICK_GTEST_SOURCE_DIR}/CMakeLists.txt")
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -8,7 +11,12 @@ if(EXISTS "${TARNWICK_GTEST_SOURCE_DIR}/CMakeLists.txt")
     set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
     add_subdirectory("${TARNWICK_GTEST_SOURCE_DIR}" googletest EXCLUDE_FROM_ALL)
 else()
-    find_package(GTest CONFIG REQUIRED)  # for example from vcpkg on Windows
+    find_package(GTest CONFIG QUIET)
+    if(NOT GTest_FOUND)
+        message(STATUS "GoogleTest not found: the tests are not built. Name its sources with "
+                       "-DTARNWICK_GTEST_SOURCE_DIR=... or install it to build them.")
+        return()
+    endif()
     add_library(gtest_main ALIAS GTest::gtest_main)
     add_library(gtest ALIAS GTest::gtest)
 endif()
@@ -49,7 +57,13 @@ tarnwick_test_executable(ui_tests tests/ui/*.cpp)
 set_tests_properties(ui_tests PROPERTIES RESOURCE_LOCK main_window)
 
 # End-to-end checks of the real .exe and of things Linux has to set up
-# (mounted volumes); they are shell scripts that drive Wine themselves.
+# (mounted volumes); they are shell scripts that drive Wine themselves, and
+# are registered only where the tests run under Wine, with the small Windows
+# programs used around them: one keeps Wine warm during a run, one starts,
+# inspects and closes the real program.
+if(NOT TARNWICK_RUN_TESTS_UNDER_WINE)
+    return()
+endif()
 file(GLOB e2e_scripts CONFIGURE_DEPENDS tests/e2e/*.sh)
 foreach(script ${e2e_scripts})
     get_filename_component(script_name ${script} NAME_WE)
@@ -58,8 +72,6 @@ foreach(script ${e2e_scripts})
         ENVIRONMENT "TARNWICK_SOURCE_DIR=${CMAKE_SOURCE_DIR};TARNWICK_BINARY_DIR=${CMAKE_BINARY_DIR};TARNWICK_EXE=$<TARGET_FILE:TarnwickFileEraser>")
 endforeach()
 
-# Small Windows programs used around the tests: one keeps Wine warm during a
-# run, one starts, inspects and closes the real program.
 add_executable(wine_keepalive WIN32 scripts/tools/wine_keepalive.cpp)
 target_link_libraries(wine_keepalive PRIVATE tarnwick_options shell32)
 add_tool(window_probe tests/tools/window_probe.cpp)
