@@ -63,8 +63,7 @@ namespace {
 #define TIMED_OS_CALLS(X)                                                                             \
     X(CreateFileW) X(CloseHandle) X(ReadFile) X(WriteFile) X(FlushFileBuffers) X(GetFileSizeEx)       \
     X(SetFilePointerEx) X(SetEndOfFile) X(GetFileInformationByHandleEx) X(DeviceIoControl)            \
-    X(GetFileAttributesW) X(DeleteFileW) X(FindFirstFileW) X(FindNextFileW) X(FindFirstStreamW)       \
-    X(FindNextStreamW) X(FindClose) X(GetVolumePathNameW) X(GetDiskFreeSpaceW) X(BCryptGenRandom)     \
+    X(GetFileAttributesW) X(DeleteFileW) X(FindFirstFileW) X(FindNextFileW) X(FindClose) X(GetVolumePathNameW) X(GetDiskFreeSpaceW) X(BCryptGenRandom)     \
     X(AlignedAlloc) X(AlignedFree) X(SetFileInformationByHandle) X(GetFinalPathNameByHandleW) X(ReOpenFile)
 
 enum Slot {

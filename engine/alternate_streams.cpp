@@ -4,13 +4,18 @@
 #include "engine/os_handle.h"
 #include "engine/overwrite_pass.h"
 
+#include <vector>
+
 namespace {
+
+// The most a file's list of streams may take before the list is given up
+// as no list at all: far more than any real file carries.
+constexpr size_t kMostStreamListBytes = 1 << 20;
 
 // Turns one listed record (":name:$DATA") into ":name"; returns an empty
 // string for the main stream ("::$DATA") and for a record without a type.
-std::wstring StreamNameOf(const wchar_t* record)
+std::wstring StreamNameOf(std::wstring name)
 {
-    std::wstring name(record);
     if (name.size() >= 2 && name[0] == L':' && name[1] == L':') return std::wstring();
     size_t typeColon = name.find(L':', 1);
     if (typeColon == std::wstring::npos) return std::wstring();
@@ -63,17 +68,20 @@ bool OverwriteStream(const wchar_t* path, const std::wstring& name, const PassLi
 
 }  // namespace
 
-StreamNames ListAlternateStreams(const wchar_t* path)
+StreamNames ListAlternateStreams(HANDLE file)
 {
     StreamNames names;
-    WIN32_FIND_STREAM_DATA record = {};
-    StreamFindHandle find(os.FindFirstStreamW(path, FindStreamInfoStandard, &record, 0));
-    if (!find.IsValid()) return names;
-    do {
-        std::wstring name = StreamNameOf(record.cStreamName);
+    std::vector<uint64_t> block(512);  // 4 KiB, aligned for the records
+    while (!os.GetFileInformationByHandleEx(file, FileStreamInfo, block.data(), static_cast<DWORD>(block.size() * 8))) {
+        if (GetLastError() != ERROR_MORE_DATA || block.size() * 8 >= kMostStreamListBytes) return names;
+        block.assign(block.size() * 2, 0);
+    }
+    for (auto* record = reinterpret_cast<const FILE_STREAM_INFO*>(block.data());;
+         record = reinterpret_cast<const FILE_STREAM_INFO*>(reinterpret_cast<const char*>(record) + record->NextEntryOffset)) {
+        std::wstring name = StreamNameOf(std::wstring(record->StreamName, record->StreamNameLength / sizeof(wchar_t)));
         if (!name.empty()) names.push_back(name);
-    } while (os.FindNextStreamW(find.Get(), &record));
-    return names;
+        if (record->NextEntryOffset == 0) return names;
+    }
 }
 
 bool OverwriteAlternateStreams(const wchar_t* path, const StreamNames& names, const PassList& passes, LogFn log,

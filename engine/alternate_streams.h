@@ -4,16 +4,19 @@
 #include "engine/erase_types.h"
 #include "engine/pass.h"
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
 using StreamNames = std::vector<std::wstring>;
 
-// Returns the names of `path`'s named data streams in the order the file
-// system lists them, each as a colon and the name (":Zone.Identifier"); the
-// main stream and records without a type are left out. Empty when the file
-// system reports none.
-StreamNames ListAlternateStreams(const wchar_t* path);
+// Returns the names of the named data streams of the open `file`, asked
+// through its handle, in the order the file system lists them, each as a
+// colon and the name (":Zone.Identifier"); the main stream and records
+// without a type are left out. Empty when the file system reports none or
+// keeps no streams.
+StreamNames ListAlternateStreams(HANDLE file);
 
 // Writes every pass of `passes` over each non-empty stream of `names` on
 // `path`, drawing from `rng` stream by stream and pass by pass. A stream gone

@@ -31,7 +31,6 @@ private:
 };
 
 using FileHandle = OsHandle<&OsCalls::CloseHandle>;
-using StreamFindHandle = OsHandle<&OsCalls::FindClose>;
 
 // A non-copyable owner of one block from os.AlignedAlloc; may hold null.
 class AlignedBlock {

@@ -340,7 +340,7 @@ void ScrambleName(FileState& file, const FirstNameBytes& names, const EraseSink&
 EraseResult EraseProbedFile(FileState& file, const PassList& passes, const wchar_t* successMessage,
                             const EraseSink& sink, EraseRng& rng, const FirstNameBytes* newNames)
 {
-    const StreamNames streams = ListAlternateStreams(file.original.c_str());
+    const StreamNames streams = ListAlternateStreams(file.handle.Get());
     const int64_t target = ZeroResidentStreams(file, streams, sink.stop);
     if (newNames != nullptr) ScrambleName(file, *newNames, sink);
     if (!OverwriteAlternateStreams(file.current.c_str(), streams, passes, sink.log, sink.context, sink.stop, rng,

@@ -43,8 +43,6 @@ const OsCalls realCalls = {
     ::DeleteFileW,
     ::FindFirstFileW,
     ::FindNextFileW,
-    ::FindFirstStreamW,
-    ::FindNextStreamW,
     ::FindClose,
     ::GetVolumePathNameW,
     ::GetDiskFreeSpaceW,

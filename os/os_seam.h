@@ -35,8 +35,6 @@ struct OsCalls {
     BOOL(WINAPI* DeleteFileW)(LPCWSTR);
     HANDLE(WINAPI* FindFirstFileW)(LPCWSTR, LPWIN32_FIND_DATAW);
     BOOL(WINAPI* FindNextFileW)(HANDLE, LPWIN32_FIND_DATAW);
-    HANDLE(WINAPI* FindFirstStreamW)(LPCWSTR, STREAM_INFO_LEVELS, LPVOID, DWORD);
-    BOOL(WINAPI* FindNextStreamW)(HANDLE, LPVOID);
     BOOL(WINAPI* FindClose)(HANDLE);
 
     // Volumes.
@@ -64,8 +62,8 @@ struct OsCalls {
     bool (*StartThread)(std::function<void()> body, std::thread* thread);
 
     // Files and handles, continued: one class of facts about an open file
-    // (its size and links, or its attributes and reparse tag), which costs a
-    // fraction of asking for all of them at once.
+    // (its size and links, its attributes and reparse tag, or its streams),
+    // which costs a fraction of asking for all of them at once.
     BOOL(WINAPI* GetFileInformationByHandleEx)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 
     // An open file changed through its handle (renamed, deleted, lengthened,

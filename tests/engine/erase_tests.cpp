@@ -178,7 +178,7 @@ TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
         EXPECT_EQ(c.result, Erase(folder.File(L"f.bin", Ramp(5000)), {Fixed(0x11), Fixed(0x77), Fixed(0x22)}, events));
         EXPECT_EQ(c.message, events.back());
         Texts left = folder.Tree();
-        for (std::wstring& name : left) name = IsScrambledName(name) ? L"?" : name;
+        for (std::wstring& name : left) name = IsRandomName(name) ? L"?" : name;
         EXPECT_EQ(c.left, left);
         EXPECT_TRUE(c.left != Texts{L"f.bin"} || ReadAll(folder / L"f.bin") == Ramp(5000)) << "not as the user left it";
         EXPECT_LEDGER_BALANCED(fake);

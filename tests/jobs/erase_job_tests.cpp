@@ -43,12 +43,13 @@ TEST(FileEraseJob, StopsAtAFailedItemAndNamesAFolderThatStays)
         EXPECT_EQ((Texts{L"Done", c.second, allDone ? L"Done" : L""}),
                   (Texts{window.LastStatus(0), window.LastStatus(1), window.LastStatus(2)}));
         Texts left = temp.Tree();
-        for (std::wstring& entry : left) entry = IsScrambledName(entry) ? L"?" : entry;
+        for (std::wstring& entry : left) entry = IsRandomName(entry) ? L"?" : entry;
         std::sort(left.begin(), left.end());
         EXPECT_EQ(c.left, left);
         EXPECT_TRUE(c.twist != Held || ReadAll(items[1].path) == Ramp(5000, 1)) << "the held file lost its bytes";
         EXPECT_EQ(c.twist == LateFile ? L"Folder not removed (not empty): " + folders[1] : L"", window.LastStatus(-1));
-        const std::vector<int32_t> progress = window.JobProgressShown();
+        std::vector<int32_t> progress;
+        for (const WindowReport& r : window.reports) if (r.message == WM_APP_JOB_PROGRESS) progress.push_back(r.first);
         EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()) && progress.back() == c.progress) << progress.back();
     }
     verifyReadBack = 0;
@@ -140,7 +141,7 @@ TEST(FileEraseJob, EveryFailedSeamCallEndsInOneTrueOutcomeAndReleasesEverything)
             const bool said = std::any_of(window.reports.begin(), window.reports.end(),
                                           [&](const WindowReport& r) { return r.text.find(name) != std::wstring::npos; });
             const bool file = !(GetFileAttributesW((temp / entry).c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-            EXPECT_TRUE(!IsScrambledName(name) || (said && ((file && writing) || stuck))) << entry;
+            EXPECT_TRUE(!IsRandomName(name) || (said && ((file && writing) || stuck))) << entry;
         }
         for (int32_t row : {0, 1}) seen.insert(window.LastStatus(row).substr(0, window.LastStatus(row).find(L';')));
         if (!fake.InjectionFired()) break;

@@ -47,14 +47,6 @@ struct JobWindow {
         return reports.back().message == WM_APP_FINISHED ? reports.back().first : -1;
     }
 
-    // Returns the job's progress as reported, in hundredths of a percent.
-    std::vector<int32_t> JobProgressShown() const
-    {
-        std::vector<int32_t> shown;
-        for (const WindowReport& r : reports) if (r.message == WM_APP_JOB_PROGRESS) shown.push_back(r.first);
-        return shown;
-    }
-
     // Returns the last WM_APP_STATUS text for `row`, or an empty string.
     std::wstring LastStatus(int32_t row) const
     {

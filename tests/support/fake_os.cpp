@@ -77,7 +77,7 @@ Opened Ledger(const void* key, bool release)
 // Returns what `F` returns when it fails.
 template <OsFn F, typename R> R Failure()
 {
-    if constexpr (F == OsFn::CreateFileW || F == OsFn::ReOpenFile || F == OsFn::FindFirstFileW || F == OsFn::FindFirstStreamW) return INVALID_HANDLE_VALUE;
+    if constexpr (F == OsFn::CreateFileW || F == OsFn::ReOpenFile || F == OsFn::FindFirstFileW) return INVALID_HANDLE_VALUE;
     else if constexpr (F == OsFn::GetFileAttributesW) return INVALID_FILE_ATTRIBUTES;
     else if constexpr (F == OsFn::BCryptGenRandom) return static_cast<NTSTATUS>(0xC0000001L);
     else if constexpr (F == OsFn::ShellExecuteW) return reinterpret_cast<HINSTANCE>(SE_ERR_NOASSOC);
@@ -126,7 +126,7 @@ template <OsFn F, auto Hook, typename R, typename... A> struct Wrap<F, Hook, R (
         const DWORD lastError = GetLastError();
         if constexpr (F == OsFn::ReadFile || F == OsFn::WriteFile) record.done = record.ok ? *std::get<3>(args) : 0;
         std::lock_guard<std::mutex> lock(s->mutex);
-        if constexpr (F == OsFn::CreateFileW || F == OsFn::ReOpenFile || F == OsFn::FindFirstFileW || F == OsFn::FindFirstStreamW ||
+        if constexpr (F == OsFn::CreateFileW || F == OsFn::ReOpenFile || F == OsFn::FindFirstFileW ||
                       F == OsFn::AlignedAlloc || F == OsFn::SHBrowseForFolderW) {
             DWORD flags = 0;
             if constexpr (F == OsFn::CreateFileW) flags = std::get<5>(args);
@@ -187,24 +187,15 @@ void FakeOs::ScriptRandom(std::vector<uint8_t> bytes)
     };
 }
 
-// A listing runs on a real find handle over the side files, so that the real FindClose ends it;
-// "file:name" opens the side file of that stream.
+// Files whose path ends in `name` list the streams; "file:name" opens the side file of that stream.
 void FakeOs::ScriptStreams(std::vector<FakeStream> streams, const std::wstring& name)
 {
     state_->streamFiles = std::make_unique<TempFolder>();
-    for (size_t i = 0; i < streams.size(); ++i) state_->streamFiles->File(std::to_wstring(i), streams[i].contents);
-    auto next = std::make_shared<size_t>(0);
-    hooks.FindNextStreamW = [streams, next](HANDLE, LPVOID data) {
-        if (*next >= streams.size()) return SetLastError(ERROR_HANDLE_EOF), FALSE;
-        auto* record = static_cast<WIN32_FIND_STREAM_DATA*>(data);
-        record->StreamSize.QuadPart = static_cast<LONGLONG>(streams[*next].contents.size());
-        wcsncpy_s(record->cStreamName, streams[(*next)++].record.c_str(), _TRUNCATE);
-        return TRUE;
-    };
-    hooks.FindFirstStreamW = [this, next, name](LPCWSTR path, STREAM_INFO_LEVELS, LPVOID data, DWORD) {
-        WIN32_FIND_DATAW unused;
-        *next = std::wstring_view(path).ends_with(name) ? 0 : SIZE_MAX;
-        return hooks.FindNextStreamW(nullptr, data) ? Real().FindFirstFileW(state_->streamFiles->path().c_str(), &unused) : INVALID_HANDLE_VALUE;
+    std::vector<std::wstring> records;
+    for (size_t i = 0; i < streams.size(); ++i) state_->streamFiles->File(std::to_wstring(i), streams[i].contents), records.push_back(streams[i].record);
+    hooks.GetFileInformationByHandleEx = [records, name](HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID info, DWORD n) {
+        if (c != FileStreamInfo) return Real().GetFileInformationByHandleEx(h, c, info, n);
+        return ListStreamRecords(Ledger(h, false).path.ends_with(name) ? records : std::vector<std::wstring>{L"::$DATA"}, info, n);
     };
     hooks.CreateFileW = [this, streams](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES se, DWORD d, DWORD f, HANDLE t) {
         const std::wstring path = p;
@@ -216,6 +207,17 @@ void FakeOs::ScriptStreams(std::vector<FakeStream> streams, const std::wstring& 
         }
         return Real().CreateFileW(p, a, sh, se, d, f, t);
     };
+}
+
+// Each record takes a slot of 512 bytes, room for any name a test gives.
+BOOL ListStreamRecords(const std::vector<std::wstring>& records, LPVOID info, DWORD)
+{
+    for (size_t i = 0; i < records.size(); ++i) {
+        auto* record = reinterpret_cast<FILE_STREAM_INFO*>(static_cast<char*>(info) + 512 * i);
+        *record = {i + 1 < records.size() ? 512u : 0u, static_cast<DWORD>(records[i].size() * 2), {}, {}, {}};
+        records[i].copy(record->StreamName, records[i].size());
+    }
+    return TRUE;
 }
 
 std::string FakeOs::LedgerProblems() const

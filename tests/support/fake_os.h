@@ -18,7 +18,7 @@
 #define TARNWICK_OS_FNS(X)                                                                                       \
     X(CreateFileW) X(CloseHandle) X(ReadFile) X(WriteFile) X(FlushFileBuffers) X(GetFileSizeEx)                  \
     X(SetFilePointerEx) X(SetEndOfFile) X(DeviceIoControl) X(GetFileAttributesW) X(GetFileAttributesExW)         \
-    X(DeleteFileW) X(FindFirstFileW) X(FindNextFileW) X(FindFirstStreamW) X(FindNextStreamW) X(FindClose)        \
+    X(DeleteFileW) X(FindFirstFileW) X(FindNextFileW) X(FindClose)                                             \
     X(GetVolumePathNameW) X(GetDiskFreeSpaceW) X(GetDiskFreeSpaceExW) X(BCryptGenRandom) X(AlignedAlloc)        \
     X(AlignedFree) X(MessageBoxW) X(SHBrowseForFolderW) X(SHGetPathFromIDListW) X(CoTaskMemFree) X(ShellExecuteW) \
     X(CoCreateInstance) X(StartThread) X(GetFileInformationByHandleEx) X(SetFileInformationByHandle)              \
@@ -38,7 +38,7 @@ struct OsCallRecord {
     bool injected = false;
 };
 
-// A named stream as FindFirstStreamW lists it, such as L":Zone.Identifier:$DATA", and its bytes.
+// A named stream as the file system lists it, such as L":Zone.Identifier:$DATA", and its bytes.
 struct FakeStream {
     std::wstring record;
     std::vector<uint8_t> contents;
@@ -71,8 +71,8 @@ public:
     // Reads through an unbuffered handle fail unless they ask for whole sectors, as on Windows
     // (Wine never fails them).
     void EmulateUnbufferedReads(DWORD sectorSize = 512);
-    // Every file whose path ends in `name` lists these streams from now on; "file:stream" opens a side
-    // file holding the stream's bytes.
+    // Every file whose path ends in `name` lists these streams from now on (a hook of GetFileInformationByHandleEx);
+    // "file:stream" opens a side file holding the stream's bytes.
     void ScriptStreams(std::vector<FakeStream> streams, const std::wstring& name = L"");
     // BCryptGenRandom hands out these bytes first, then real ones.
     void ScriptRandom(std::vector<uint8_t> bytes);
@@ -87,5 +87,9 @@ public:
 private:
     std::unique_ptr<State> state_;
 };
+
+// Fills `info` with `records`, such as L"::$DATA", as GetFileInformationByHandleEx lists a file's streams, in a
+// block of at least 512 bytes a record. Returns TRUE.
+BOOL ListStreamRecords(const std::vector<std::wstring>& records, LPVOID info, DWORD size);
 
 #define EXPECT_LEDGER_BALANCED(fake) EXPECT_EQ("", (fake).LedgerProblems())

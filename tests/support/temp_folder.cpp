@@ -68,9 +68,3 @@ std::vector<uint8_t> ReadAll(const std::wstring& path)
 }
 
 bool PathExists(const std::wstring& path) { return GetFileAttributesW(VerbatimPath(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-bool IsScrambledName(const std::wstring& name)
-{
-    return name.size() == 16 &&
-           name.find_first_not_of(L"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789") == std::wstring::npos;
-}

@@ -3,6 +3,8 @@
 // their exact form, so names such as "a." or "nul.txt" are what they say.
 #pragma once
 
+#include "engine/random_name.h"  // IsRandomName, to tell a scrambled name
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,5 +40,3 @@ private:
 std::vector<uint8_t> ReadAll(const std::wstring& path);
 // Returns true when `path` names an existing file or folder.
 bool PathExists(const std::wstring& path);
-// Returns true when `name` could be a scrambled name: 16 letters and digits.
-bool IsScrambledName(const std::wstring& name);
