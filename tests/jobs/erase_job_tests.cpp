@@ -97,7 +97,7 @@ TEST(FileEraseJob, ErasesExactlyTheNamedFilesAndFolderAskingEachFolderOnce)
     }
     EXPECT_EQ(7, finished);
     std::map<int, int> inSend;  // reports per send
-    for (const WindowReport& r : window.reports) ++inSend[r.send];
+    for (const WindowReport& r : window.reports) inSend[r.send] += r.message != WM_APP_JOB_PROGRESS;
     int row3 = 0;
     for (const WindowReport& r : window.reports) {
         const bool status = r.message == WM_APP_STATUS;

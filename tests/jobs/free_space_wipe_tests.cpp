@@ -43,12 +43,9 @@ TEST(FreeSpaceWipeSweep, EveryFailedCallEndsInOneOutcomeLeavingNoFileAndAFailedO
             };
             fake.hooks.GetDiskFreeSpaceExW = [&](LPCWSTR, PULARGE_INTEGER free, auto...) { return free->QuadPart = c.available - (created << 19), TRUE; };
             fake.hooks.SetFilePointerEx = [&](HANDLE file, LARGE_INTEGER to, PLARGE_INTEGER at, DWORD how) {
-                if (to.QuadPart > 1 << 20) tried.push_back(to.QuadPart), to.QuadPart >>= 12;
-                return RealOsCalls().SetFilePointerEx(file, to, at, how);
+                return (to.QuadPart > 1 << 20 ? tried.push_back(to.QuadPart), to.QuadPart >>= 12 : 0), RealOsCalls().SetFilePointerEx(file, to, at, how);
             };
-            fake.hooks.SetEndOfFile = [&](HANDLE file) {
-                return tried.empty() || tried.back() <= c.largest ? RealOsCalls().SetEndOfFile(file) : (SetLastError(ERROR_DISK_FULL), FALSE);
-            };
+            fake.hooks.SetEndOfFile = [&](HANDLE file) { return tried.empty() || tried.back() <= c.largest ? RealOsCalls().SetEndOfFile(file) : (SetLastError(ERROR_DISK_FULL), FALSE); };
             fake.FailNthCall(OsFn::Any, n);
             JobWindow window;
             const int32_t outcome = window.Run([&temp] { FreeSpaceWipeJob(temp.path(), EraseRandom); });
