@@ -157,7 +157,10 @@ TEST_F(MainWindowTest, ARunningJobLocksTheListIgnoresSecondStartsAndCancels)
     EXPECT_TRUE(PathExists(later) && PathExists(fresh));
     EXPECT_EQ((std::vector<int>{1, 0, 0}), (std::vector<int>{fake.Calls(OsFn::StartThread), fake.Calls(OsFn::SHBrowseForFolderW),
                                                              fake.Calls(OsFn::ChooseOpenPaths)}));
-    // A wipe that fails has no rows to tell why: its reason stays on the status line.
+    // A wipe first deletes the hidden files an earlier, cut-off wipe left, and nothing else; one that fails has no
+    // rows to tell why: its reason stays on the status line.
+    const std::wstring leftover = temp.File(L"_wipe_abcdefghijklmnop.tmp"), unhidden = temp.File(L"_wipe_abcdefghijklmnoq.tmp");
+    SetFileAttributesW(leftover.c_str(), FILE_ATTRIBUTE_HIDDEN);
     fake.hooks.SHBrowseForFolderW = [](LPBROWSEINFOW) { return static_cast<PIDLIST_ABSOLUTE>(CoTaskMemAlloc(sizeof(ITEMIDLIST))); };
     fake.hooks.SHGetPathFromIDListW = [this](PCIDLIST_ABSOLUTE, LPWSTR path) { return wcscpy(path, temp.path().c_str()), TRUE; };
     fake.hooks.GetDiskFreeSpaceExW = [](LPCWSTR, PULARGE_INTEGER free, auto...) { return free->QuadPart = 100 << 20, TRUE; };
@@ -165,6 +168,7 @@ TEST_F(MainWindowTest, ARunningJobLocksTheListIgnoresSecondStartsAndCancels)
     SendMessageW(window, WM_COMMAND, IDM_WIPE_FREE_SPACE, 0);
     ASSERT_TRUE(WaitForJobEnd()) << "timed out waiting for the wipe to end";
     EXPECT_EQ(L"Operation stopped due to error: Not enough free space to wipe. (idle)", Shown().back());
+    EXPECT_EQ(std::pair(false, true), std::pair(PathExists(leftover), PathExists(unhidden)));
 }
 
 // The open dialogs append what a drop of the same paths would list: a path listed already is not listed again, a
@@ -260,6 +264,7 @@ TEST_F(MainWindowTest, TheQuestionsBeforeAJobAndAWorkerThatCannotStart)
 // A failed job is shown on the taskbar button, created once, until the window is brought to the front; its record,
 // saved as the report, names the method, the read-back and each file with its size and what became of it, and the
 // outcome; a report that cannot be written whole is not written at all, and the record stays to be saved again.
+// The time left is worded at its boundaries.
 TEST_F(MainWindowTest, AFailedJobIsOnTheTaskbarButtonAndInTheReportSavedWhole)
 {
     RecordingTaskbar taskbar;
@@ -289,11 +294,7 @@ TEST_F(MainWindowTest, AFailedJobIsOnTheTaskbarButtonAndInTheReportSavedWhole)
                                      L"Outcome\tOperation stopped due to error. Check per-item status for details."})
         EXPECT_NE(std::wstring::npos, report.find(line + L"\r\n")) << report;
     EXPECT_TRUE(suggested.starts_with(L"Erasure report ") && suggested.ends_with(L".txt")) << suggested;
-}
-
-// Time left is worded as Windows words it, rounded to the nearest minute.
-TEST(TimeLeft, IsWordedAsWindowsWordsIt)
-{
+    // The time left the title shows is worded as Windows words it, to the nearest minute.
     EXPECT_EQ((Texts{L"Less than a minute left", L"About 1 minute left", L"About 3 minutes left", L"About 59 minutes left", L"About 1 hour left",
                      L"About 1 hour 1 minute left", L"About 2 hours 10 minutes left"}),
               (Texts{TimeLeftText(59), TimeLeftText(60), TimeLeftText(150), TimeLeftText(3569), TimeLeftText(3570), TimeLeftText(3630), TimeLeftText(7800)}));
