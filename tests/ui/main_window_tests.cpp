@@ -131,8 +131,8 @@ TEST_F(MainWindowTest, ARunningJobLocksTheListIgnoresSecondStartsAndCancels)
 {
     auto writing = std::make_shared<std::atomic<bool>>(false);
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    fake.hooks.WriteFile = [=](HANDLE file, LPCVOID bytes, DWORD n, LPDWORD done, LPOVERLAPPED overlapped) {
-        return *writing = true, WaitForSingleObject(release, 60000), RealOsCalls().WriteFile(file, bytes, n, done, overlapped);
+    fake.hooks.WriteFile = [=, this](HANDLE file, LPCVOID bytes, DWORD n, LPDWORD done, LPOVERLAPPED overlapped) {  // wakes the pump
+        return *writing = true, PostMessageW(window, WM_NULL, 0, 0), WaitForSingleObject(release, 60000), RealOsCalls().WriteFile(file, bytes, n, done, overlapped);
     };
     std::wstring later = temp.File(L"later.txt"), fresh = temp.File(L"fresh.txt");
     Drop({temp.File(L"first.bin", Ramp(1 << 20)), later});
