@@ -38,7 +38,7 @@ bool IsEmptyFolder(HANDLE folder)
 std::wstring FolderLeftText(const wchar_t* format, const std::wstring& folder)
 {
     const std::wstring shown = ShownPath(folder);
-    std::wstring text(CapacityForName(64, shown.c_str()), L'\0');
+    std::wstring text(CapacityForName(wcslen(format), shown.c_str()), L'\0');
     FormatText(text.data(), text.size(), format, shown.c_str());
     return text.c_str();
 }

@@ -53,16 +53,6 @@ void CaptureWrites(FakeOs& fake, std::vector<uint8_t>& written)
     };
 }
 
-// Makes the `nth` query of a handle's attributes through `fake` report a link.
-void ReportLinkAtQuery(FakeOs& fake, int nth)
-{
-    fake.hooks.GetFileInformationByHandleEx = [nth, asked = 0](HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID info, DWORD n) mutable {
-        BOOL ok = RealOsCalls().GetFileInformationByHandleEx(h, c, info, n);
-        if (c == FileAttributeTagInfo && ++asked == nth) static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-        return ok;
-    };
-}
-
 }  // namespace
 
 TEST(SecureEraseFile, TheDodExampleInOrderEachPassFlushedAndReadBackUnderAFullAlphabetName)
@@ -118,7 +108,12 @@ TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
         std::wstring message;
         Texts left;  // the file's name afterwards: its own or "?" for a scrambled one
     } cases[] = {
-        {"a link named by the path", true, [](FakeOs& f) { ReportLinkAtQuery(f, 1); }, EraseResult::Refused, kRefusal, {L"f.bin"}},
+        {"a link named by the path", true, [](FakeOs& f) {  // as its handle reports it
+             f.hooks.GetFileInformationByHandleEx = [](HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID info, DWORD n) {
+                 const BOOL ok = RealOsCalls().GetFileInformationByHandleEx(h, c, info, n);
+                 return c == FileAttributeTagInfo ? static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT, ok : ok;
+             };
+         }, EraseResult::Refused, kRefusal, {L"f.bin"}},
         {"a folder on the way became a junction", true, [](FakeOs& f) {
              f.hooks.GetFinalPathNameByHandleW = [](HANDLE, LPWSTR to, DWORD n, DWORD) { return wcsncpy_s(to, n, L"\\\\?\\D:\\x\\f.bin", _TRUNCATE), static_cast<DWORD>(wcslen(to)); };
          }, EraseResult::Refused, L"Refusing to follow the path: a folder on the way has become a link or junction, and it now leads to D:\\x\\f.bin.", {L"f.bin"}},

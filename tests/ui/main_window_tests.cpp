@@ -206,9 +206,7 @@ TEST_F(MainWindowTest, TheOpenDialogsAppendWhatADropWouldListAndADropReplacesIt)
 // says how many files Start erases.
 TEST_F(MainWindowTest, DeleteRemovesTheSelectedRowsAndStartErasesTheRowsLeftThatAreNotDone)
 {
-    Texts files;
-    for (const wchar_t* name : {L"1", L"2", L"3", L"4", L"5"})
-        files.push_back(temp.File(name));
+    const Texts files = {temp.File(L"1"), temp.File(L"2"), temp.File(L"3"), temp.File(L"4"), temp.File(L"5")};
     Drop(files);
     Select({1, 3});
     PressDelete();
