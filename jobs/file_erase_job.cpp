@@ -50,9 +50,10 @@ std::vector<uint64_t> PlannedBytes(const std::vector<EraseItem>& items, int32_t 
 // percent, as the engine's texts do, and counts as done in the job's
 // progress, whose work is the bytes planned, read back when verification is
 // on, and a fixed share per file. Adds what the passes wrote over the files
-// erased to `overwritten`. Returns how the run ended.
+// erased to `facts`, and notes there a file left under another name.
+// Returns how the run ended.
 ItemsEnd EraseEach(EraseMethodFn method, const std::vector<EraseItem>& items, ReportContext& context,
-                   const EraseSession& session, uint64_t& overwritten)
+                   const EraseSession& session, JobFacts& facts)
 {
     const std::vector<uint64_t> bytes = PlannedBytes(items, PassCountOf(method));
     const uint64_t moves = verifyReadBack.load() != 0 ? 2 : 1;
@@ -70,13 +71,17 @@ ItemsEnd EraseEach(EraseMethodFn method, const std::vector<EraseItem>& items, Re
                                           &stopRequested, false);
         FinishJobItem(context);
         ReportMessage(ItemEndText(result, session.leftUnderOtherName).c_str(), &context);
+        if (!session.leftUnderOtherName.empty()) {
+            facts.leftRow = item.row;
+            facts.leftAt = ShownPath(session.leftUnderOtherName);
+        }
         if (result == EraseResult::Canceled) {
             return ItemsEnd::Stopped;
         }
         if (result != EraseResult::Success) {
             return ItemsEnd::Failed;
         }
-        overwritten += bytes[i];
+        facts.bytesOverwritten += bytes[i];
     }
     return ItemsEnd::AllDone;
 }
@@ -89,7 +94,7 @@ ItemsEnd EraseItems(EraseMethodFn method, const std::vector<EraseItem>& items, J
 {
     const EraseSession session;
     ReportContext context{mainWindow, -1};
-    const ItemsEnd end = EraseEach(method, items, context, session, facts.bytesOverwritten);
+    const ItemsEnd end = EraseEach(method, items, context, session, facts);
     SendQueuedReports(context);
     return end;
 }

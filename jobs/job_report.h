@@ -23,6 +23,10 @@ struct JobFacts {
     size_t fillerFiles = 0;
     size_t earlierFilesRemoved = 0;
     uint64_t earlierBytesRemoved = 0;
+    // The list row whose file the job left under a name the user did not
+    // give it, and the path it is at now, as the user's paths are written.
+    int32_t leftRow = -1;
+    std::wstring leftAt;
 };
 
 // How far the whole job has come, in units of work planned when it began:

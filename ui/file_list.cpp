@@ -259,6 +259,15 @@ void RemoveSelectedRows()
     ++fileListChanges;
 }
 
+void FollowMovedFile(int row, const std::wstring& path)
+{
+    if (row < 0 || static_cast<size_t>(row) >= droppedFiles.size())
+        return;
+    listing.files.erase(row);  // found by the path it holds until now
+    droppedFiles[row] = path;
+    listing.files.insert(row);
+}
+
 bool RowShows(int row, const wchar_t* text)
 {
     wchar_t shown[256] = {};

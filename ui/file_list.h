@@ -26,6 +26,11 @@ void AddPathsToList(const std::vector<std::wstring>& paths);
 // listed. The row after the first one removed gets the focus and selection.
 void RemoveSelectedRows();
 
+// Has list row `row` name its file at `path`, where a job left it under a
+// name the user did not give it, so that the next Start finds it there. The
+// row goes on showing the name it was listed by.
+void FollowMovedFile(int row, const std::wstring& path);
+
 // Returns true when list row `row` shows `text` in its Status column.
 bool RowShows(int row, const wchar_t* text);
 

@@ -2,6 +2,7 @@
 
 #include "engine/erase_types.h"
 #include "ui/control_ids.h"
+#include "ui/file_list.h"
 #include "ui/ui_state.h"
 
 #include <commctrl.h>
@@ -75,6 +76,7 @@ void NoteRowReported(int row)
 void OnAppJobFacts(WPARAM facts)
 {
     lastJob.facts = *reinterpret_cast<const JobFacts*>(facts);
+    if (lastJob.facts.leftRow >= 0) FollowMovedFile(lastJob.facts.leftRow, lastJob.facts.leftAt);
 }
 
 void EndJobRecord(JobOutcome outcome)

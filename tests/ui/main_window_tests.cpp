@@ -126,7 +126,7 @@ TEST_F(MainWindowTest, ARealEraseDestroysEachListedFileOnceAndReadsBackOnlyWhenT
 
 // While a job runs the list is the job's: a drop, the open dialog and Delete change nothing, and a second Start or
 // the wipe command starts no other job. Cancel stops the job mid-file, held in its first write meanwhile, and the
-// row says where the file is left.
+// row says where the file is left; the next Start erases it there.
 TEST_F(MainWindowTest, ARunningJobLocksTheListIgnoresSecondStartsAndCancels)
 {
     auto writing = std::make_shared<std::atomic<bool>>(false);
@@ -148,7 +148,6 @@ TEST_F(MainWindowTest, ARunningJobLocksTheListIgnoresSecondStartsAndCancels)
     SendMessageW(ui.cancelButton, BM_CLICK, 0, 0);
     SetEvent(release);
     ASSERT_TRUE(WaitForJobEnd()) << "timed out waiting for the canceled job to end";
-    CloseHandle(release);
     const Texts left = temp.Tree();
     const auto scrambled = std::find_if(left.begin(), left.end(), IsRandomName);  // where the row says the file is
     ASSERT_NE(left.end(), scrambled);
@@ -157,6 +156,9 @@ TEST_F(MainWindowTest, ARunningJobLocksTheListIgnoresSecondStartsAndCancels)
     EXPECT_TRUE(PathExists(later) && PathExists(fresh));
     EXPECT_EQ((std::vector<int>{1, 0, 0}), (std::vector<int>{fake.Calls(OsFn::StartThread), fake.Calls(OsFn::SHBrowseForFolderW),
                                                              fake.Calls(OsFn::ChooseOpenPaths)}));
+    Start();  // the row follows its file to the random name: Start finishes it there
+    ASSERT_TRUE(WaitForJobEnd()) << "timed out waiting for the canceled file's erase to end";
+    EXPECT_EQ((Texts{L"first.bin|Done", L"later.txt|Done", L"Operation completed successfully. (idle)"}), Shown());
     // A wipe first deletes the hidden files an earlier, cut-off wipe left, and nothing else; one that fails has no
     // rows to tell why: its reason stays on the status line.
     const std::wstring leftover = temp.File(L"_wipe_abcdefghijklmnop.tmp"), unhidden = temp.File(L"_wipe_abcdefghijklmnoq.tmp");
@@ -169,6 +171,7 @@ TEST_F(MainWindowTest, ARunningJobLocksTheListIgnoresSecondStartsAndCancels)
     ASSERT_TRUE(WaitForJobEnd()) << "timed out waiting for the wipe to end";
     EXPECT_EQ(L"Operation stopped due to error: Not enough free space to wipe. (idle)", Shown().back());
     EXPECT_EQ(std::pair(false, true), std::pair(PathExists(leftover), PathExists(unhidden)));
+    CloseHandle(release);
 }
 
 // The open dialogs append what a drop of the same paths would list: a path listed already is not listed again, a
