@@ -3,6 +3,7 @@
 #include "os/os_seam.h"
 
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -16,8 +17,7 @@ template <typename Info> bool SetInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kin
 }
 
 // Returns `path` with the dots and spaces that end any of its names taken
-// off. Some implementations of the final-path call report a name such as
-// "dir." or "x " without them, as a plain Win32 path would read it.
+// off.
 std::wstring WithoutTrailingDotsAndSpaces(const std::wstring& path)
 {
     std::wstring trimmed;
@@ -32,12 +32,45 @@ std::wstring WithoutTrailingDotsAndSpaces(const std::wstring& path)
 }
 
 // Returns true when Windows, which compares names without regard to case,
-// takes `a` and `b` for the same path, ends of names aside.
+// takes `a` and `b` for the same path.
 bool SamePath(const std::wstring& a, const std::wstring& b)
 {
-    const std::wstring x = WithoutTrailingDotsAndSpaces(a), y = WithoutTrailingDotsAndSpaces(b);
-    return CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(), static_cast<int>(y.size()), TRUE) ==
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
            CSTR_EQUAL;
+}
+
+// Returns true when what `path` names (no link followed) is another file or
+// folder than the open `file`, or nothing; false when it is the open file
+// itself, or when that cannot be told.
+bool NamesAnotherOrNone(HANDLE file, const std::wstring& path)
+{
+    const HANDLE other = os.CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (other == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    FILE_ID_INFO mine = {}, its = {};
+    const bool told = os.GetFileInformationByHandleEx(file, FileIdInfo, &mine, sizeof mine) &&
+                      os.GetFileInformationByHandleEx(other, FileIdInfo, &its, sizeof its);
+    os.CloseHandle(other);
+    return told && (mine.VolumeSerialNumber != its.VolumeSerialNumber ||
+                    memcmp(&mine.FileId, &its.FileId, sizeof mine.FileId) != 0);
+}
+
+// Returns true when `reached`, the final path of the open `file`, is the
+// path `listed`. Some implementations of the final-path call leave out the
+// dots and spaces that end a name, as a plain Win32 path would read it ("a."
+// comes back as "a"). A path that differs only so is taken where the shorter
+// name is another file than the open one, or none; where it is the open file
+// itself, the listed name led there, as a junction "dir." leading to "dir"
+// would, and it is not.
+bool NamesOpenFile(HANDLE file, const std::wstring& reached, const std::wstring& listed)
+{
+    if (SamePath(reached, listed)) return true;
+    return SamePath(WithoutTrailingDotsAndSpaces(reached), WithoutTrailingDotsAndSpaces(listed)) &&
+           NamesAnotherOrNone(file, reached);
 }
 
 // Returns true with `reached` set to the normalized full path, in verbatim
@@ -149,7 +182,7 @@ bool LeadsTo(HANDLE file, const std::wstring& path, std::wstring& reached)
         return false;
     }
     const std::wstring listed = LongForm(path);
-    if (SamePath(reached, listed)) return true;
+    if (NamesOpenFile(file, reached, listed)) return true;
     std::wstring root;
-    return RootReached(listed, root) && SamePath(reached, root + listed.substr(RootLength(listed)));
+    return RootReached(listed, root) && NamesOpenFile(file, reached, root + listed.substr(RootLength(listed)));
 }

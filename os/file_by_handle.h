@@ -35,6 +35,7 @@ DWORD OpenFileAttributes(HANDLE file);
 // or a folder (a mapped network drive, subst) leads where Windows says it
 // does, so only what follows the drive is compared there; names compare as
 // Windows compares them, without regard to case, and a short (8.3) name in
-// `path` counts as its long form. Sets `reached` to where the handle leads,
+// `path` counts as its long form; where the handle's path lacks the dots or
+// spaces that end a listed name, it must not name the open file itself. Sets `reached` to where the handle leads,
 // or empty when Windows cannot tell, which returns false.
 bool LeadsTo(HANDLE file, const std::wstring& path, std::wstring& reached);

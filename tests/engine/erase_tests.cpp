@@ -117,6 +117,12 @@ TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
         {"a folder on the way became a junction", true, [](FakeOs& f) {
              f.hooks.GetFinalPathNameByHandleW = [](HANDLE, LPWSTR to, DWORD n, DWORD) { return wcsncpy_s(to, n, L"\\\\?\\D:\\x\\f.bin", _TRUNCATE), static_cast<DWORD>(wcslen(to)); };
          }, EraseResult::Refused, L"Refusing to follow the path: a folder on the way has become a link or junction, and it now leads to D:\\x\\f.bin.", {L"f.bin"}},
+        {"the path leads to the file under a name one space longer", true, [](FakeOs& f) {  // as "dir." would, a junction to "dir"
+             f.hooks.GetFinalPathNameByHandleW = [](HANDLE h, LPWSTR to, DWORD n, DWORD flags) {
+                 const std::wstring real(to, RealOsCalls().GetFinalPathNameByHandleW(h, to, n, flags));
+                 return CreateHardLinkW((real + L" ").c_str(), real.c_str(), nullptr), wcscat_s(to, n, L" "), static_cast<DWORD>(real.size() + 1);
+             };
+         }, EraseResult::Refused, L"Refusing to follow the path: a folder on the way has become a link or junction, and it now leads to ", {L"f.bin", L"f.bin "}},
         {"the first write after the lengthening fails", false, [](FakeOs& f) { f.FailNthCall(OsFn::WriteFile, 1); },
          EraseResult::WriteFailed, L"Original file name restored.", {L"f.bin"}},
         {"read-back differs", true, [](FakeOs& f) {
@@ -149,7 +155,7 @@ TEST(SecureEraseFile, NoFailureOrShortTransferIsTakenForSuccess)
         c.arrange(fake);
         Texts events;
         EXPECT_EQ(c.result, Erase(folder.File(L"f.bin", Ramp(5000)), {Fixed(0x11), Fixed(0x77), Fixed(0x22)}, events));
-        EXPECT_EQ(c.message, events.back());
+        EXPECT_TRUE(events.back().starts_with(c.message)) << events.back();
         Texts left = folder.Tree();
         for (std::wstring& name : left) name = IsRandomName(name) ? L"?" : name;
         EXPECT_EQ(c.left, left);
