@@ -162,6 +162,13 @@ std::wstring SizeText(uint64_t bytes)
     return text;
 }
 
+std::wstring GroupedDigits(uint64_t value)
+{
+    std::wstring digits = std::to_wstring(value);
+    for (size_t end = digits.size(); end > 3; end -= 3) digits.insert(end - 3, 1, L',');
+    return digits;
+}
+
 JobOutcome JobOutcomeOf(bool failed)
 {
     if (stopRequested.load()) {

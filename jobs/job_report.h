@@ -136,6 +136,9 @@ intptr_t SendJobFacts(const JobFacts& facts);
 // "340 MB", "1.5 GB", "80 GB" (a KB being 1,024 bytes).
 std::wstring SizeText(uint64_t bytes);
 
+// Returns `value` with a comma between groups of three digits ("1,234").
+std::wstring GroupedDigits(uint64_t value);
+
 // Returns the outcome a job ends with: Canceled whenever stopRequested is set
 // (a stop wins over a failure that it may have caused), else Failed when
 // `failed`, else Completed.

@@ -11,7 +11,6 @@
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shlwapi.h>
-#include <cwchar>
 #include <unordered_set>
 #include <utility>
 
@@ -268,15 +267,20 @@ void FollowMovedFile(int row, const std::wstring& path)
     listing.files.insert(row);
 }
 
-bool RowShows(int row, const wchar_t* text)
+std::wstring RowStatusText(int row)
 {
-    wchar_t shown[256] = {};
+    wchar_t shown[1024] = {};
     LVITEMW item = {};
     item.iSubItem = 1;
     item.pszText = shown;
-    item.cchTextMax = 256;
-    return SendMessageW(ui.fileList, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)) &&
-           std::wcscmp(shown, text) == 0;
+    item.cchTextMax = 1024;
+    SendMessageW(ui.fileList, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    return shown;
+}
+
+bool RowShows(int row, const wchar_t* text)
+{
+    return RowStatusText(row) == text;
 }
 
 // Status texts arrive many times a second while a job runs, most of them the

@@ -31,6 +31,10 @@ void RemoveSelectedRows();
 // row goes on showing the name it was listed by.
 void FollowMovedFile(int row, const std::wstring& path);
 
+// Returns the text list row `row` shows in its Status column; empty for a
+// row that does not exist.
+std::wstring RowStatusText(int row);
+
 // Returns true when list row `row` shows `text` in its Status column.
 bool RowShows(int row, const wchar_t* text);
 

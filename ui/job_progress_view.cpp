@@ -29,14 +29,6 @@ struct ProgressView {
 };
 ProgressView view;
 
-// Returns `value` with a comma between each group of three digits.
-std::wstring WithThousands(uint64_t value)
-{
-    std::wstring digits = std::to_wstring(value);
-    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, L",");
-    return digits;
-}
-
 // Returns `count` and `unit`, the unit made plural for any count but one.
 std::wstring Counted(uint64_t count, const wchar_t* unit)
 {
@@ -58,7 +50,7 @@ void SampleRate(uint64_t done, uint64_t now)
 std::wstring ProgressTitle(const JobProgress& progress, uint64_t now)
 {
     std::wstring title = std::to_wstring(progress.done * 100 / progress.total) + L"% \u00B7 ";
-    if (!view.wipe) title += L"File " + WithThousands(progress.item) + L" of " + WithThousands(progress.items) + L" \u00B7 ";
+    if (!view.wipe) title += L"File " + GroupedDigits(progress.item) + L" of " + GroupedDigits(progress.items) + L" \u00B7 ";
     if (view.wipe && view.rate > 0) title += SizeText(static_cast<uint64_t>(view.rate)) + L"/s \u00B7 ";
     if (now - view.startedAt >= kFirstEstimate && view.rate > 0) {
         title += TimeLeftText(static_cast<double>(progress.total - progress.done) / view.rate) + L" \u00B7 ";

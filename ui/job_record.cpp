@@ -5,8 +5,6 @@
 #include "ui/file_list.h"
 #include "ui/ui_state.h"
 
-#include <commctrl.h>
-
 #include <algorithm>
 
 JobRecord lastJob;
@@ -30,14 +28,6 @@ void BeginRecord(bool wipe, const EraseMethod& method, bool ssdWarning)
     lastJob.readBack = verifyReadBack.load() != 0;
     lastJob.ssdWarning = ssdWarning;
     GetSystemTimeAsFileTime(&lastJob.started);
-}
-
-// Returns the text that list row `row` shows in its Status column.
-std::wstring RowStatus(int row)
-{
-    wchar_t text[1024] = {};
-    ListView_GetItemText(ui.fileList, row, 1, text, 1024);
-    return text;
 }
 
 }  // namespace
@@ -82,7 +72,7 @@ void OnAppJobFacts(WPARAM facts)
 void EndJobRecord(JobOutcome outcome)
 {
     for (RecordedFile& file : lastJob.files) {
-        if (file.reached) file.status = RowStatus(file.row);
+        if (file.reached) file.status = RowStatusText(file.row);
     }
     wchar_t text[1024] = {};
     GetWindowTextW(ui.statusLine, text, 1024);

@@ -43,15 +43,6 @@ std::vector<EraseItem> CollectEraseItems(int rowCount)
     return items;
 }
 
-// Returns `number` with a comma between groups of three digits ("1,234").
-std::wstring GroupedDigits(size_t number)
-{
-    std::wstring digits = std::to_wstring(number);
-    for (size_t end = digits.size(); end > 3; end -= 3)
-        digits.insert(end - 3, 1, L',');
-    return digits;
-}
-
 // Returns the line that says what Start erases: every row not Done, not only
 // the highlighted ones, which the question alone could be read to mean.
 std::wstring WhatStartErases(size_t items, size_t rows)
